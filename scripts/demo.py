@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""The main job: runs FinishSetup.exe -normal under wine64 against a sample calendar
+installation in a throwaway prefix, and prints what the run did."""
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
+import wine  # noqa: E402
+
+SETUP_DIR = "C:\\Program Files\\Sample Calendar Setup"
+INSTALL_DIR = "C:\\Program Files\\Sample Calendar"
+APP, COMPANY = "Sample Calendar", "Example Soft"
+PRODUCT_KEY = "SOFTWARE\\%s\\%s" % (COMPANY, APP)
+UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + APP
+REG_SZ = 1
+
+
+def show_key(title, line):
+    print(title)
+    values = wine.parse_dump(line)
+    if values is None:
+        print("    (no such key)")
+    for name, value_type, data in values or []:
+        print("    %-16s type %d  %s" % (name.decode("cp932"), value_type,
+                                         data.rstrip(b"\0").decode("cp932", "replace")))
+
+
+def main():
+    build = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "win64")
+    prefix = wine.Prefix(build)
+    try:
+        prefix.install_program(SETUP_DIR)
+        settings = "[SYS]\r\nApplicationName=%s\r\nCRCompany=%s\r\n" % (APP, COMPANY)
+        with open(prefix.unix_path(SETUP_DIR + "\\ImInitial"), "wb") as f:
+            f.write(settings.encode("cp932"))
+        prefix.probe([
+            wine.set_value(PRODUCT_KEY, "InstallPath", REG_SZ, INSTALL_DIR + "\0"),
+            wine.set_value(UNINSTALL_KEY, "DisplayName", REG_SZ, APP + "\0"),
+            wine.set_value(UNINSTALL_KEY, "UninstallString", REG_SZ,
+                           "C:\\WINDOWS\\remove-calendar.exe /uninstall\0"),
+        ])
+        print("Sample installation in %s" % prefix.root)
+        print("  settings file %s\\ImInitial:" % SETUP_DIR)
+        for line in settings.splitlines():
+            print("    " + line)
+        before, _ = prefix.probe([wine.dump_key(PRODUCT_KEY), wine.dump_key(UNINSTALL_KEY)])
+        show_key("  HKLM\\" + PRODUCT_KEY, before[0])
+        show_key("  HKLM\\" + UNINSTALL_KEY + " (before)", before[1])
+
+        command_line = '"%s\\FinishSetup.exe" -normal' % SETUP_DIR
+        print("\nRunning: %s" % command_line)
+        lines, _ = prefix.probe([
+            wine.run_command(SETUP_DIR + "\\FinishSetup.exe", "C:\\", command_line),
+            wine.dump_key(UNINSTALL_KEY),
+        ])
+        print("  " + lines[0].replace("exit", "exit code"))
+        show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])
+    finally:
+        prefix.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,68 @@
+// The simulated process: command line, module path, failure injection and the call log.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/simulated.h"
+
+namespace {
+std::string commandLine;
+std::string moduleFileName;
+int failingCall = 0;
+int callCount = 0;
+std::vector<std::string> callLog;
+}  // namespace
+
+namespace sim {
+
+void ResetRegistry();
+void ResetShell();
+
+void Reset()
+{
+    commandLine.clear();
+    moduleFileName.clear();
+    failingCall = 0;
+    callCount = 0;
+    callLog.clear();
+    ResetRegistry();
+    ResetShell();
+}
+
+void SetCommandLine(const std::string& line) { commandLine = line; }
+void SetModuleFileName(const std::string& path) { moduleFileName = path; }
+void FailCall(int n) { failingCall = n; }
+int FallibleCallCount() { return callCount; }
+const std::vector<std::string>& CallLog() { return callLog; }
+
+bool EnterCall(const std::string& entry)
+{
+    callLog.push_back(entry);
+    return ++callCount == failingCall;
+}
+
+}  // namespace sim
+
+namespace os {
+
+const char* GetCommandLineA()
+{
+    return commandLine.c_str();
+}
+
+// As on Windows Vista and later: a path too long is cut to size - 1 bytes and size returned.
+Dword GetModuleFileNameA(char* buffer, Dword size)
+{
+    if (sim::EnterCall("GetModuleFileNameA") || size == 0) return 0;
+    std::size_t length = moduleFileName.size();
+    if (length >= size) {
+        std::memcpy(buffer, moduleFileName.data(), size - 1);
+        buffer[size - 1] = 0;
+        return size;
+    }
+    std::memcpy(buffer, moduleFileName.c_str(), length + 1);
+    return static_cast<Dword>(length);
+}
+
+}  // namespace os

@@ -1,0 +1,3 @@
+namespace sim {
+void ResetRegistry() {}
+}  // namespace sim

@@ -1,0 +1,3 @@
+namespace sim {
+void ResetShell() {}
+}  // namespace sim

@@ -1,0 +1,15 @@
+// Separator tests that step through paths character by character, so that the second byte of
+// a double-byte character (which may equal '\\') is never taken for a separator.
+#ifndef FINISHSETUP_RUN_PATH_H
+#define FINISHSETUP_RUN_PATH_H
+
+// 1 when the character at position is a single byte '\\' or '/'.
+int IsPathSeparator(const char* position);
+
+// The last separator in text, or nullptr when it has none.
+const char* FindLastPathSeparator(const char* text);
+
+// 1 when the last character of text is a single-byte '\\' (a slash does not count).
+int EndsWithBackslash(const char* text);
+
+#endif

@@ -1,0 +1,28 @@
+#include "run/win_main.h"
+
+#include "platform/platform.h"
+#include "run/command_line.h"
+#include "run/setup_names.h"
+#include "run/text.h"
+
+static void PrepareSetupNames()
+{
+    ClearSetupNames();
+    ReadSetupValue("ApplicationName", AppName);
+    ReadSetupValue("CRCompany", CompanyName);
+    ComposeSetupNames();
+}
+
+int WinMain(void*, void*, const char* commandTail, int)
+{
+    if (!MatchesIgnoringCase(commandTail, "-normal")) return 0;
+    PrepareSetupNames();
+    return 0;
+}
+
+// The tail is computed here from the whole command line rather than taken from the start-up
+// code, whose rules for quotes and separators differ between runtimes.
+int StartProgram()
+{
+    return WinMain(nullptr, nullptr, CommandLineTail(os::GetCommandLineA()), 0);
+}

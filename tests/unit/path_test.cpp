@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "run/path.h"
+
+struct PathCase {
+    const char* name;
+    std::string path;
+    int lastSeparator;  // offset, or -1 for none
+    int endsWithBackslash;
+};
+
+class PathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(PathTest, FindsOnlyRealSeparators)
+{
+    const PathCase& c = GetParam();
+    const char* last = FindLastPathSeparator(c.path.c_str());
+    EXPECT_EQ(last == nullptr ? -1 : static_cast<int>(last - c.path.c_str()), c.lastSeparator);
+    EXPECT_EQ(EndsWithBackslash(c.path.c_str()), c.endsWithBackslash);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cp932, PathTest,
+    ::testing::Values(
+        PathCase{"Empty", "", -1, 0},
+        PathCase{"NoSeparator", "calendar", -1, 0},
+        PathCase{"TrailingBackslash", "C:\\Cal\\", 6, 1},
+        PathCase{"NoTrailingBackslash", "C:\\Cal", 2, 0},
+        PathCase{"SlashAfterBackslash", "C:\\Cal/sub", 6, 0},
+        PathCase{"TrailingSlashIsNoBackslash", "C:\\Cal/", 6, 0},
+        PathCase{"OnlyBackslash", "\\", 0, 1},
+        PathCase{"OnlySlash", "/", 0, 0},
+        // 0x95 0x5C is one character whose second byte has the value of a backslash.
+        PathCase{"TrailByteBackslashAtEnd", "C:\\\x95\x5c", 2, 0},
+        PathCase{"TrailByteBackslashInside", "C:\\\x95\x5c" "abc", 2, 0},
+        PathCase{"RealBackslashAfterDoubleByte", "C:\\\x95\x5c\\", 5, 1},
+        PathCase{"LoneLeadByteAtEnd", "C:\\\x95", 2, 0},
+        PathCase{"LeadByteThenBackslashAtEnd", "\x95\\", -1, 0}),
+    [](const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; });
+
+TEST(IsPathSeparatorTest, OnlySingleByteCharacters)
+{
+    EXPECT_EQ(IsPathSeparator("\\x"), 1);
+    EXPECT_EQ(IsPathSeparator("/"), 1);
+    EXPECT_EQ(IsPathSeparator("a"), 0);
+    EXPECT_EQ(IsPathSeparator("\x95\x5c"), 0);
+    EXPECT_EQ(IsPathSeparator("\x95\x5c" + 1), 1);  // seen on its own, the byte is a backslash
+}

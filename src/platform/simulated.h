@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace sim {
 
 // Back to a process with no command line, no module path and nothing recorded.
@@ -23,6 +25,34 @@ const std::vector<std::string>& CallLog();
 
 // For the simulated operations: records the call; true when this call is the one to fail.
 bool EnterCall(const std::string& entry);
+// Records a call of an operation that does not fail.
+void Record(const std::string& entry);
+
+// The registry under HKEY_LOCAL_MACHINE. Paths are matched without ASCII case, and empty
+// components are skipped as Windows skips them ("a\\b" is "a\b"). Values keep their
+// creation order.
+struct RegistryValue {
+    std::string name;
+    Dword type;
+    std::string data;
+};
+inline bool operator==(const RegistryValue& a, const RegistryValue& b)
+{
+    return a.name == b.name && a.type == b.type && a.data == b.data;
+}
+void CreateRegistryKey(const std::string& keyPath);
+void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
+                      const std::string& data);
+// Opening the key for writing is refused, as for a user without the right to change it.
+void DenyWriteAccess(const std::string& keyPath);
+bool RegistryKeyExists(const std::string& keyPath);
+std::vector<RegistryValue> RegistryValues(const std::string& keyPath);
+// Every enumeration answers ERROR_MORE_DATA, as a value whose data keeps growing would.
+void ReportMoreDataAlways(bool always);
+
+// Registry handles not yet closed, and heap blocks not yet freed.
+int OpenKeyCount();
+int LiveAllocationCount();
 
 }  // namespace sim
 

@@ -36,6 +36,11 @@ void FailCall(int n) { failingCall = n; }
 int FallibleCallCount() { return callCount; }
 const std::vector<std::string>& CallLog() { return callLog; }
 
+void Record(const std::string& entry)
+{
+    callLog.push_back(entry);
+}
+
 bool EnterCall(const std::string& entry)
 {
     callLog.push_back(entry);

@@ -1,3 +1,229 @@
+// An in-memory registry under HKEY_LOCAL_MACHINE that answers as the ANSI registry API does,
+// and the process heap, both counting what is still open.
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/simulated.h"
+
+namespace {
+
+const Status kErrorFileNotFound = 2;
+const Status kErrorAccessDenied = 5;
+const Status kErrorInvalidHandle = 6;
+const Status kErrorInternal = 1359;
+const Dword kKeySetValue = 0x2;
+
+struct Key {
+    std::vector<sim::RegistryValue> values;
+    bool denyWrite = false;
+};
+
+struct OpenKey {
+    std::string path;
+    Dword access;
+};
+
+std::map<std::string, Key> keys;  // by canonical path
+std::map<KeyHandle, OpenKey> openKeys;
+KeyHandle nextHandle = 0x1000;
+std::set<void*> liveBlocks;
+bool moreDataAlways = false;
+
+std::string Lower(const std::string& text)
+{
+    std::string lower = text;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+// Lower case, empty components dropped: "SOFTWARE\\\\App\\" is "software\\app".
+std::string Canonical(const std::string& path)
+{
+    std::string result, component;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            if (!component.empty()) result += (result.empty() ? "" : "\\") + Lower(component);
+            component.clear();
+        } else {
+            component += path[i];
+        }
+    }
+    return result;
+}
+
+std::string Join(const std::string& parent, const char* subkey)
+{
+    if (subkey == nullptr) return parent;
+    return Canonical(parent + "\\" + subkey);
+}
+
+bool Exists(const std::string& canonical)
+{
+    if (canonical.empty()) return true;  // the root itself
+    for (const auto& entry : keys) {
+        const std::string& path = entry.first;
+        if (path == canonical || path.rfind(canonical + "\\", 0) == 0) return true;
+    }
+    return false;
+}
+
+// The registry path behind an open handle, or nullptr for a null or unknown handle.
+const OpenKey* Lookup(KeyHandle handle)
+{
+    static const OpenKey root = {"", kKeyRead};
+    if (handle == kLocalMachine) return &root;
+    auto found = openKeys.find(handle);
+    return found == openKeys.end() ? nullptr : &found->second;
+}
+
+sim::RegistryValue* FindValue(Key& key, const std::string& name)
+{
+    for (sim::RegistryValue& value : key.values)
+        if (Lower(value.name) == Lower(name)) return &value;
+    return nullptr;
+}
+
+bool IsStringType(Dword type)
+{
+    return type == 1 || type == 2 || type == 7;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
+}
+
+}  // namespace
+
 namespace sim {
-void ResetRegistry() {}
+
+void ResetRegistry()
+{
+    keys.clear();
+    openKeys.clear();
+    for (void* block : liveBlocks) std::free(block);
+    liveBlocks.clear();
+    moreDataAlways = false;
+}
+
+void CreateRegistryKey(const std::string& keyPath) { keys[Canonical(keyPath)]; }
+
+void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
+                      const std::string& data)
+{
+    Key& key = keys[Canonical(keyPath)];
+    RegistryValue* value = FindValue(key, name);
+    if (value == nullptr) {
+        key.values.push_back({name, type, data});
+    } else {
+        value->type = type;
+        value->data = data;
+    }
+}
+
+void DenyWriteAccess(const std::string& keyPath) { keys[Canonical(keyPath)].denyWrite = true; }
+bool RegistryKeyExists(const std::string& keyPath) { return Exists(Canonical(keyPath)); }
+
+std::vector<RegistryValue> RegistryValues(const std::string& keyPath)
+{
+    auto found = keys.find(Canonical(keyPath));
+    return found == keys.end() ? std::vector<RegistryValue>() : found->second.values;
+}
+
+void ReportMoreDataAlways(bool always) { moreDataAlways = always; }
+int OpenKeyCount() { return static_cast<int>(openKeys.size()); }
+int LiveAllocationCount() { return static_cast<int>(liveBlocks.size()); }
+
 }  // namespace sim
+
+namespace os {
+
+void* Allocate(std::size_t size)
+{
+    if (sim::EnterCall("Allocate(" + std::to_string(size) + ")")) return nullptr;
+    void* block = std::malloc(size);
+    if (block != nullptr) liveBlocks.insert(block);
+    return block;
+}
+
+void Free(void* block)
+{
+    if (block == nullptr) return;
+    if (liveBlocks.erase(block) == 0) std::abort();  // freed twice, or never allocated
+    std::free(block);
+}
+
+Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword, Dword access,
+                     KeyHandle* result)
+{
+    bool failed = sim::EnterCall(std::string("RegOpenKeyExA(") + (subkey ? subkey : "NULL") + ")");
+    *result = 0;
+    const OpenKey* parentKey = Lookup(parent);
+    if (parentKey == nullptr) return kErrorInvalidHandle;
+    if (failed) return kErrorInternal;
+    std::string path = Join(parentKey->path, subkey);
+    if (!Exists(path)) return kErrorFileNotFound;
+    auto key = keys.find(path);
+    if ((access & kKeySetValue) && key != keys.end() && key->second.denyWrite)
+        return kErrorAccessDenied;
+    *result = nextHandle++;
+    openKeys[*result] = {path, access};
+    return kErrorSuccess;
+}
+
+// As Windows answers: data that does not fit is reported first, with the size it needs and
+// the name size untouched; a name that does not fit is cut into the buffer, its size again
+// untouched. A string without its zero gets one when the buffer has room.
+Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dword* type,
+                     unsigned char* data, Dword* dataSize)
+{
+    bool failed = sim::EnterCall("RegEnumValueA(" + std::to_string(index) + ")");
+    const OpenKey* open = Lookup(key);
+    if (open == nullptr) return kErrorInvalidHandle;
+    if (failed) return kErrorInternal;
+    auto found = keys.find(open->path);
+    if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
+    const sim::RegistryValue& value = found->second.values[index];
+    *type = value.type;
+    Dword length = static_cast<Dword>(value.data.size());
+    if (moreDataAlways || length > *dataSize) {
+        *dataSize = length + (moreDataAlways ? *dataSize + 1 : 0);
+        return kErrorMoreData;
+    }
+    std::memcpy(data, value.data.data(), length);
+    if (IsStringType(value.type) && length > 0 && length < *dataSize && data[length - 1] != 0)
+        data[length] = 0;
+    *dataSize = length;
+    if (value.name.size() >= *nameSize) {
+        if (*nameSize > 0) {
+            std::memcpy(name, value.name.data(), *nameSize - 1);
+            name[*nameSize - 1] = 0;
+        }
+        return kErrorMoreData;
+    }
+    std::memcpy(name, value.name.c_str(), value.name.size() + 1);
+    *nameSize = static_cast<Dword>(value.name.size());
+    return kErrorSuccess;
+}
+
+Status RegSetValueExA(KeyHandle key, const char* name, Dword, Dword type,
+                      const unsigned char* data, Dword dataSize)
+{
+    bool failed = sim::EnterCall(std::string("RegSetValueExA(") + name + ")");
+    const OpenKey* open = Lookup(key);
+    if (open == nullptr) return kErrorInvalidHandle;
+    if (failed || !(open->access & kKeySetValue)) return kErrorAccessDenied;
+    sim::SetRegistryValue(open->path, name, type,
+                          std::string(reinterpret_cast<const char*>(data), dataSize));
+    return kErrorSuccess;
+}
+
+Status RegCloseKey(KeyHandle key)
+{
+    sim::Record("RegCloseKey");
+    if (key == kLocalMachine) return kErrorSuccess;
+    return openKeys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+}  // namespace os

@@ -1,6 +1,9 @@
 #include "run/path.h"
 
+#include <cstring>
+
 #include "platform/platform.h"
+#include "run/text.h"
 
 int IsPathSeparator(const char* position)
 {
@@ -23,4 +26,15 @@ int EndsWithBackslash(const char* text)
     while (*end != 0) ++end;
     const char* lastCharacter = os::CharPrevA(text, end);
     return end - lastCharacter == 1 && *lastCharacter == '\\';
+}
+
+int AppendFileName(char* buffer, std::size_t capacity, const char* fileName)
+{
+    std::size_t used = BoundedLength(buffer, capacity);
+    if (used >= capacity) return 0;
+    std::size_t separator = EndsWithBackslash(buffer) ? 0 : 1;
+    if (used + separator + std::strlen(fileName) >= capacity) return 0;
+    if (separator) buffer[used++] = '\\';
+    std::memcpy(buffer + used, fileName, std::strlen(fileName) + 1);
+    return 1;
 }

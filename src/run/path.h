@@ -3,6 +3,8 @@
 #ifndef FINISHSETUP_RUN_PATH_H
 #define FINISHSETUP_RUN_PATH_H
 
+#include <cstddef>
+
 // 1 when the character at position is a single byte '\\' or '/'.
 int IsPathSeparator(const char* position);
 
@@ -11,5 +13,9 @@ const char* FindLastPathSeparator(const char* text);
 
 // 1 when the last character of text is a single-byte '\\' (a slash does not count).
 int EndsWithBackslash(const char* text);
+
+// Appends fileName to the folder path in buffer, with a backslash between them unless the
+// path ends with one. 1 when the whole fits the capacity; otherwise 0, the buffer unchanged.
+int AppendFileName(char* buffer, std::size_t capacity, const char* fileName);
 
 #endif

@@ -1,6 +1,8 @@
 #include "run/win_main.h"
 
 #include "platform/platform.h"
+#include "registry/install_path.h"
+#include "registry/uninstall.h"
 #include "run/command_line.h"
 #include "run/setup_names.h"
 #include "run/text.h"
@@ -13,10 +15,19 @@ static void PrepareSetupNames()
     ComposeSetupNames();
 }
 
+// Without an install path there is no command to write: the entry is left as it is.
+static void RegisterUninstaller()
+{
+    char uninstallPath[kMaxPath];
+    if (QueryInstallPath(uninstallPath, sizeof uninstallPath))
+        UpdateUninstallString(uninstallPath, sizeof uninstallPath);
+}
+
 int WinMain(void*, void*, const char* commandTail, int)
 {
     if (!MatchesIgnoringCase(commandTail, "-normal")) return 0;
     PrepareSetupNames();
+    RegisterUninstaller();
     return 0;
 }
 

@@ -108,7 +108,7 @@ def dump_key(key):
 
 def parse_dump(line):
     """One dump's line: None for a missing key, else [(name, type, data)] in order."""
-    fields = line.split(" ")
+    fields = line.rstrip().split(" ")
     if fields[0] == "missing":
         return None
     values = []

@@ -1,0 +1,29 @@
+#include "registry/uninstall.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "registry/value_search.h"
+#include "run/path.h"
+#include "run/setup_names.h"
+
+int UpdateUninstallString(char* pathBuffer, std::size_t capacity)
+{
+    if (!AppendFileName(pathBuffer, capacity, "Uninstall.exe")) return 0;
+    if (!IsNameAvailable(UninstallKeyPath)) return 0;
+    KeyHandle root = 0;
+    os::RegOpenKeyExA(kLocalMachine, nullptr, 0, kKeyRead, &root);
+    KeyHandle key = 0;
+    os::RegOpenKeyExA(root, UninstallKeyPath, 0, kKeyAllAccess, &key);
+    FoundValue found = {};
+    int result = FindValueByName(key, "UninstallString", &found);
+    if (result) {
+        os::RegSetValueExA(key, found.name, 0, kRegSz,
+                           reinterpret_cast<const unsigned char*>(pathBuffer),
+                           static_cast<Dword>(std::strlen(pathBuffer) + 1));
+    }
+    ReleaseFoundValue(&found);
+    os::RegCloseKey(key);
+    os::RegCloseKey(root);
+    return result;
+}

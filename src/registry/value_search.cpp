@@ -1,0 +1,62 @@
+#include "registry/value_search.h"
+
+#include "run/text.h"
+
+// Enough for the data to grow between two calls, and for a name longer than the buffer.
+static const int kMaxRetriesPerIndex = 8;
+static const Dword kFirstBufferSize = 1024;
+static const Status kErrorNotEnoughMemory = 8;
+
+void ReleaseFoundValue(FoundValue* found)
+{
+    os::Free(found->name);
+    os::Free(found->data);
+    found->name = nullptr;
+    found->data = nullptr;
+    found->dataSize = 0;
+}
+
+static int AllocateBuffers(FoundValue* found, Dword nameSize, Dword dataSize)
+{
+    ReleaseFoundValue(found);
+    found->name = static_cast<char*>(os::Allocate(nameSize > 0 ? nameSize : 1));
+    found->data = static_cast<unsigned char*>(os::Allocate(dataSize > 0 ? dataSize : 1));
+    return found->name != nullptr && found->data != nullptr;
+}
+
+// Enumerates the value at index into fresh buffers, growing them while the platform reports
+// ERROR_MORE_DATA. The platform reports the size the data needs, but leaves the name size as
+// it was when the name did not fit: then the name buffer grows to the longest name possible,
+// so that a long name cannot hide the values after it.
+static Status EnumerateValue(KeyHandle key, Dword index, FoundValue* found)
+{
+    Dword nameCapacity = kFirstBufferSize, dataCapacity = kFirstBufferSize;
+    if (!AllocateBuffers(found, nameCapacity, dataCapacity)) return kErrorNotEnoughMemory;
+    Dword nameSize = nameCapacity, dataSize = dataCapacity, type = 0;
+    Status status = os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data,
+                                      &dataSize);
+    for (int retry = 0; status == kErrorMoreData && retry < kMaxRetriesPerIndex; ++retry) {
+        if (dataSize <= dataCapacity && nameSize <= nameCapacity) nameSize = kLongestValueName;
+        nameCapacity = nameSize;
+        dataCapacity = dataSize;
+        if (!AllocateBuffers(found, nameCapacity, dataCapacity)) return kErrorNotEnoughMemory;
+        status = os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data,
+                                   &dataSize);
+    }
+    if (status != kErrorSuccess) return status;
+    if (nameSize >= nameCapacity || dataSize > dataCapacity) return kErrorMoreData;
+    found->name[nameSize] = 0;
+    found->dataSize = dataSize;
+    return kErrorSuccess;
+}
+
+int FindValueByName(KeyHandle key, const char* wantedName, FoundValue* found)
+{
+    for (Dword index = 0;; ++index) {
+        if (EnumerateValue(key, index, found) != kErrorSuccess) {
+            ReleaseFoundValue(found);
+            return 0;
+        }
+        if (MatchesIgnoringCase(found->name, wantedName)) return 1;
+    }
+}

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "registry/install_path.h"
+#include "registry/uninstall.h"
+#include "run/setup_names.h"
+#include "support.h"
+
+using sim::RegistryValue;
+
+const char kProductKey[] = "SOFTWARE\\Firm\\App";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App";
+const Dword kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4;
+
+class RegistryTest : public SimulatedTest {
+protected:
+    void SetUp() override
+    {
+        SimulatedTest::SetUp();
+        ClearSetupNames();
+        std::strcpy(AppName, "App");
+        std::strcpy(CompanyName, "Firm");
+        ComposeSetupNames();
+    }
+    void ExpectNothingLeftOpen()
+    {
+        EXPECT_EQ(sim::OpenKeyCount(), 0);
+        EXPECT_EQ(sim::LiveAllocationCount(), 0);
+    }
+    void SetValues(const char* key, const std::vector<RegistryValue>& values)
+    {
+        for (const RegistryValue& v : values) sim::SetRegistryValue(key, v.name, v.type, v.data);
+    }
+};
+
+struct LookupCase {
+    const char* name;
+    std::vector<RegistryValue> values;  // under the product key; none: no key at all
+    std::size_t capacity;
+    int result;
+    std::string path;  // on 0: the destination's untouched content
+};
+
+class QueryInstallPathTest : public RegistryTest, public ::testing::WithParamInterface<LookupCase> {};
+
+TEST_P(QueryInstallPathTest, FindsTheValueByEnumeration)
+{
+    const LookupCase& c = GetParam();
+    SetValues(kProductKey, c.values);
+    std::vector<char> destination(c.capacity, 0);
+    std::strcpy(destination.data(), "old");
+    EXPECT_EQ(QueryInstallPath(destination.data(), c.capacity), c.result);
+    EXPECT_EQ(std::string(destination.data()), c.result ? c.path : "old");
+    ExpectNothingLeftOpen();
+}
+
+const std::string kBig(5000, 'b');
+const std::string kLongName(3000, 'n');
+const std::string k255(255, 'p');
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, QueryInstallPathTest,
+    ::testing::Values(
+        LookupCase{"Plain", {{"InstallPath", kRegSz, std::string("C:\\Cal\0", 7)}}, 256, 1, "C:\\Cal"},
+        LookupCase{"TrailingBackslashKept", {{"InstallPath", kRegSz, std::string("C:\\Cal\\\0", 8)}},
+                   256, 1, "C:\\Cal\\"},
+        LookupCase{"CapitalName", {{"INSTALLPATH", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
+        LookupCase{"SmallName", {{"installpath", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
+        LookupCase{"EmptyString", {{"InstallPath", kRegSz, std::string("\0", 1)}}, 256, 1, ""},
+        LookupCase{"NoDataAtAll", {{"InstallPath", kRegSz, ""}}, 256, 1, ""},
+        LookupCase{"ExpandableKeptUnexpanded",
+                   {{"InstallPath", kRegExpandSz, std::string("%ProgramFiles%\\Cal\0", 19)}}, 256, 1,
+                   "%ProgramFiles%\\Cal"},
+        LookupCase{"UpToTheFirstZero", {{"InstallPath", kRegSz, std::string("C:\\A\0junk\0", 10)}},
+                   256, 1, "C:\\A"},
+        LookupCase{"NoZeroWithinData", {{"InstallPath", kRegBinary, "C:\\Cal"}}, 256, 1, "C:\\Cal"},
+        LookupCase{"NoZeroInFullBuffer", {{"InstallPath", kRegBinary, std::string(1024, 'x')}}, 2048,
+                   1, std::string(1024, 'x')},
+        LookupCase{"AnyType", {{"InstallPath", kRegDword, std::string("AB\0\0", 4)}}, 256, 1, "AB"},
+        LookupCase{"BigValueBefore",
+                   {{"Big", kRegBinary, kBig}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
+                   256, 1, "C:\\A"},
+        LookupCase{"LongNameBefore",
+                   {{kLongName, kRegSz, "x"}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
+                   256, 1, "C:\\A"},
+        LookupCase{"LongNameAndBigDataBefore",
+                   {{kLongName, kRegBinary, kBig}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
+                   256, 1, "C:\\A"},
+        LookupCase{"FirstMatchWins",
+                   {{"InstallPath", kRegSz, std::string("C:\\A\0", 5)}, {"Other", kRegSz, "C:\\B"}},
+                   256, 1, "C:\\A"},
+        LookupCase{"FitsExactly", {{"InstallPath", kRegSz, k255 + '\0'}}, 256, 1, k255},
+        LookupCase{"TooLongIsNotFound", {{"InstallPath", kRegSz, k255 + "p" + '\0'}}, 256, 0, ""},
+        LookupCase{"LongerNameOnly", {{"InstallPathX", kRegSz, std::string("C:\\A\0", 5)}}, 256, 0, ""},
+        LookupCase{"ShorterNameOnly", {{"InstallPat", kRegSz, std::string("C:\\A\0", 5)}}, 256, 0, ""},
+        LookupCase{"NoKey", {}, 256, 0, ""}),
+    [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
+
+TEST_F(RegistryTest, UnavailableKeyPathFindsNothing)
+{
+    sim::SetRegistryValue(kProductKey, "InstallPath", kRegSz, "C:\\A");
+    ProductKeyPath[0] = 0;
+    char destination[256] = "old";
+    EXPECT_EQ(QueryInstallPath(destination, sizeof destination), 0);
+    EXPECT_TRUE(sim::CallLog().empty());
+}
+
+TEST_F(RegistryTest, RetriesOfOneIndexAreBounded)
+{
+    sim::SetRegistryValue(kProductKey, "InstallPath", kRegSz, "C:\\A");
+    sim::ReportMoreDataAlways(true);
+    char destination[256] = "old";
+    EXPECT_EQ(QueryInstallPath(destination, sizeof destination), 0);
+    EXPECT_EQ(CountCalls("RegEnumValueA"), 9);
+    ExpectNothingLeftOpen();
+}
+
+// Whichever operation fails, the lookup ends cleanly, and a result of 1 means the whole path.
+TEST_F(RegistryTest, LookupSurvivesEachFailingOperation)
+{
+    for (int failing = 1;; ++failing) {
+        sim::Reset();
+        SetValues(kProductKey, {{"Big", kRegBinary, kBig}, {"InstallPath", kRegSz, "C:\\A"}});
+        sim::FailCall(failing);
+        char destination[256] = "old";
+        int result = QueryInstallPath(destination, sizeof destination);
+        EXPECT_STREQ(destination, result ? "C:\\A" : "old") << "failing call " << failing;
+        ExpectNothingLeftOpen();
+        if (sim::FallibleCallCount() < failing) break;
+        EXPECT_EQ(result, 0) << "failing call " << failing;
+    }
+}
+
+struct UninstallCase {
+    const char* name;
+    std::string installPath;
+    std::vector<RegistryValue> before;  // none: no uninstall entry
+    int result;
+    std::vector<RegistryValue> after;
+};
+
+class UpdateUninstallStringTest : public RegistryTest,
+                                  public ::testing::WithParamInterface<UninstallCase> {};
+
+TEST_P(UpdateUninstallStringTest, RewritesOnlyTheExistingValue)
+{
+    const UninstallCase& c = GetParam();
+    SetValues(kUninstallKey, c.before);
+    char path[kMaxPath];
+    std::strcpy(path, c.installPath.c_str());
+    EXPECT_EQ(UpdateUninstallString(path, sizeof path), c.result);
+    EXPECT_TRUE(sim::RegistryValues(kUninstallKey) == c.after);
+    EXPECT_EQ(sim::RegistryKeyExists(kUninstallKey), !c.before.empty());
+    ExpectNothingLeftOpen();
+}
+
+const RegistryValue kOldCommand = {"UninstallString", kRegSz, "C:\\old.exe -x"};
+const RegistryValue kDisplayName = {"DisplayName", kRegSz, "App"};
+
+RegistryValue Command(const std::string& text, const std::string& name = "UninstallString")
+{
+    return {name, kRegSz, text + '\0'};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, UpdateUninstallStringTest,
+    ::testing::Values(
+        UninstallCase{"BackslashInserted", "C:\\Cal", {kDisplayName, kOldCommand}, 1,
+                      {kDisplayName, Command("C:\\Cal\\Uninstall.exe")}},
+        UninstallCase{"TrailingBackslashKept", "C:\\Cal\\", {kOldCommand}, 1,
+                      {Command("C:\\Cal\\Uninstall.exe")}},
+        UninstallCase{"SlashIsNoBackslash", "C:\\Cal/", {kOldCommand}, 1,
+                      {Command("C:\\Cal/\\Uninstall.exe")}},
+        UninstallCase{"DoubleByteTrailByte", "C:\\\x95\x5c", {kOldCommand}, 1,
+                      {Command("C:\\\x95\x5c\\Uninstall.exe")}},
+        UninstallCase{"NameCaseKeptTypeReplaced", "C:\\Cal",
+                      {{"uninstallstring", kRegExpandSz, "%x%"}}, 1,
+                      {Command("C:\\Cal\\Uninstall.exe", "uninstallstring")}},
+        UninstallCase{"NoValueLeftAlone", "C:\\Cal", {kDisplayName}, 0, {kDisplayName}},
+        UninstallCase{"NoEntryNotCreated", "C:\\Cal", {}, 0, {}},
+        UninstallCase{"FitsExactly", std::string(245, 'p'), {kOldCommand}, 1,
+                      {Command(std::string(245, 'p') + "\\Uninstall.exe")}},
+        UninstallCase{"TooLongNotWritten", std::string(246, 'p'), {kOldCommand}, 0,
+                      {kOldCommand}}),
+    [](const ::testing::TestParamInfo<UninstallCase>& info) { return info.param.name; });
+
+TEST_F(RegistryTest, EntryWithoutWriteAccessIsLeftAlone)
+{
+    sim::SetRegistryValue(kUninstallKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
+    sim::DenyWriteAccess(kUninstallKey);
+    char path[kMaxPath] = "C:\\Cal";
+    EXPECT_EQ(UpdateUninstallString(path, sizeof path), 0);
+    EXPECT_TRUE(sim::RegistryValues(kUninstallKey) == std::vector<RegistryValue>{kOldCommand});
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(RegistryTest, UnavailableEntryPathWritesNothing)
+{
+    sim::SetRegistryValue(kUninstallKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
+    UninstallKeyPath[0] = 0;
+    char path[kMaxPath] = "C:\\Cal";
+    EXPECT_EQ(UpdateUninstallString(path, sizeof path), 0);
+    EXPECT_TRUE(sim::CallLog().empty());
+}
+
+// The key path keeps its doubled backslash; the registry skips the empty component.
+TEST_F(RegistryTest, KeyPathReachesTheRegistryAsComposed)
+{
+    sim::SetRegistryValue(kUninstallKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
+    char path[kMaxPath] = "C:\\Cal";
+    EXPECT_EQ(UpdateUninstallString(path, sizeof path), 1);
+    EXPECT_EQ(CountCalls("RegOpenKeyExA(SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\App)"), 1);
+}

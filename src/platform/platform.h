@@ -10,6 +10,11 @@
 typedef std::uint32_t Dword;
 typedef std::int32_t Status;        // LSTATUS: a Win32 error code, 0 for success
 typedef std::uintptr_t KeyHandle;   // HKEY; 0 is the null handle
+typedef std::int32_t HResult;       // HRESULT: negative for failure, 0 (S_OK) for success
+
+// The shell link object's two interfaces, IShellLinkA and IPersistFile.
+typedef struct ShellLinkInterface* ShellLinkHandle;
+typedef struct PersistFileInterface* PersistFileHandle;
 
 const Status kErrorSuccess = 0;
 const Status kErrorMoreData = 234;
@@ -19,6 +24,15 @@ const KeyHandle kLocalMachine = 0x80000002;  // HKEY_LOCAL_MACHINE
 const Dword kKeyRead = 0x20019;
 const Dword kKeyAllAccess = 0xF003F;
 const Dword kRegSz = 1;
+
+const HResult kSOk = 0;
+const HResult kEFail = static_cast<HResult>(0x80004005);
+const HResult kEPointer = static_cast<HResult>(0x80004003);
+
+const int kCsidlStartup = 7;
+const int kCsidlDesktopDirectory = 16;
+const unsigned kMbOkIconWarning = 0x30;  // MB_OK | MB_ICONWARNING
+const unsigned kCpAcp = 0;
 
 // The longest value name the registry allows: 16383 characters of up to two bytes, and the zero.
 const Dword kLongestValueName = 2 * 16383 + 1;
@@ -58,6 +72,31 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
 Status RegSetValueExA(KeyHandle key, const char* name, Dword reserved, Dword type,
                       const unsigned char* data, Dword dataSize);
 Status RegCloseKey(KeyHandle key);
+
+// COM for the calling thread: CoInitialize(NULL), and CoUninitialize.
+HResult CoInitialize();
+void CoUninitialize();
+
+// CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link), and
+// the calls on the two interfaces; each Release drops one reference.
+HResult CoCreateShellLink(ShellLinkHandle* link);
+HResult QueryPersistFile(ShellLinkHandle link, PersistFileHandle* file);
+HResult SetPath(ShellLinkHandle link, const char* path);
+HResult SetDescription(ShellLinkHandle link, const char* description);
+HResult SetWorkingDirectory(ShellLinkHandle link, const char* directory);
+HResult Save(PersistFileHandle file, const char16_t* fileName, int remember);
+void Release(PersistFileHandle file);
+void Release(ShellLinkHandle link);
+
+// The count of UTF-16 units written, terminator included when length is -1; 0 on failure.
+int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int length,
+                        char16_t* wide, int wideSize);
+
+// SHGetSpecialFolderPathA with no owner window: nonzero when path holds the folder's path.
+int SHGetSpecialFolderPathA(char* path, int folder, int create);
+
+// MessageBoxA with no owner window; returns when the user dismisses it.
+int MessageBoxA(const char* text, const char* caption, unsigned style);
 
 }  // namespace os
 

@@ -19,6 +19,8 @@ void SetModuleFileName(const std::string& path);
 // The n-th call (counting from 1) of an operation that can fail on Windows fails; 0: none does.
 void FailCall(int n);
 int FallibleCallCount();
+// The occurrence-th call (counting from 1) whose log entry begins with prefix fails.
+void FailCallNamed(const std::string& prefix, int occurrence = 1);
 
 // Each fallible operation the program called, in order, as "Name" or "Name(detail)".
 const std::vector<std::string>& CallLog();
@@ -49,6 +51,24 @@ bool RegistryKeyExists(const std::string& keyPath);
 std::vector<RegistryValue> RegistryValues(const std::string& keyPath);
 // Every enumeration answers ERROR_MORE_DATA, as a value whose data keeps growing would.
 void ReportMoreDataAlways(bool always);
+
+// The shell: special folders are real directories (a folder never set cannot be had), and
+// the shell link object saves a small text file (target, working directory, description)
+// where the real one saves a .lnk, so that a folder that does not exist fails the save.
+void SetSpecialFolder(int csidl, const std::string& path);
+void SetCoInitializeResult(HResult result);
+// The save's result when it would succeed: S_FALSE, say, instead of S_OK.
+void SetSaveSuccessResult(HResult result);
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+    unsigned style;
+};
+const std::vector<ShownMessage>& MessageBoxes();
+// What a saved link holds, read back from its file; empty when there is none.
+std::string ReadSavedLink(const std::string& path);
+int LiveComReferences();
+int ComInitializations();  // CoInitialize calls that succeeded, less CoUninitialize calls
 
 // Registry handles not yet closed, and heap blocks not yet freed.
 int OpenKeyCount();

@@ -11,6 +11,8 @@ std::string commandLine;
 std::string moduleFileName;
 int failingCall = 0;
 int callCount = 0;
+std::string failingPrefix;
+int failingOccurrence = 0;
 std::vector<std::string> callLog;
 }  // namespace
 
@@ -25,6 +27,8 @@ void Reset()
     moduleFileName.clear();
     failingCall = 0;
     callCount = 0;
+    failingPrefix.clear();
+    failingOccurrence = 0;
     callLog.clear();
     ResetRegistry();
     ResetShell();
@@ -33,6 +37,12 @@ void Reset()
 void SetCommandLine(const std::string& line) { commandLine = line; }
 void SetModuleFileName(const std::string& path) { moduleFileName = path; }
 void FailCall(int n) { failingCall = n; }
+
+void FailCallNamed(const std::string& prefix, int occurrence)
+{
+    failingPrefix = prefix;
+    failingOccurrence = occurrence;
+}
 int FallibleCallCount() { return callCount; }
 const std::vector<std::string>& CallLog() { return callLog; }
 
@@ -44,7 +54,9 @@ void Record(const std::string& entry)
 bool EnterCall(const std::string& entry)
 {
     callLog.push_back(entry);
-    return ++callCount == failingCall;
+    bool named = !failingPrefix.empty() && entry.rfind(failingPrefix, 0) == 0 &&
+                 --failingOccurrence == 0;
+    return ++callCount == failingCall || named;
 }
 
 }  // namespace sim

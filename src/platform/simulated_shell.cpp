@@ -1,3 +1,219 @@
+// The simulated shell: special folders, the shell link object, COM initialisation, the
+// code page 932 conversion to UTF-16 and message boxes that record what they were given.
+#include <iconv.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/simulated.h"
+
+namespace {
+
+struct LinkObject {
+    int references = 1;
+    std::string path, description, workingDirectory;
+    bool workingDirectorySet = false;
+};
+
+std::map<int, std::string> specialFolders;
+std::vector<sim::ShownMessage> messageBoxes;
+HResult coInitializeResult = 0;
+HResult saveSuccessResult = 0;
+int comInitializations = 0;
+int liveReferences = 0;
+
+// Converts between encodings with iconv; false when the input is not valid in from.
+bool Convert(const char* from, const char* to, const std::string& input, std::string* output)
+{
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    std::vector<char> buffer(input.size() * 4 + 16);
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    char* out = buffer.data();
+    std::size_t outLeft = buffer.size();
+    bool converted = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    output->assign(buffer.data(), buffer.size() - outLeft);
+    return converted;
+}
+
+LinkObject* ToObject(ShellLinkHandle link) { return reinterpret_cast<LinkObject*>(link); }
+LinkObject* ToObject(PersistFileHandle file) { return reinterpret_cast<LinkObject*>(file); }
+
+void DropReference(LinkObject* object)
+{
+    --liveReferences;
+    if (--object->references == 0) {
+        delete object;
+    }
+}
+
+}  // namespace
+
 namespace sim {
-void ResetShell() {}
+
+void ResetShell()
+{
+    specialFolders.clear();
+    messageBoxes.clear();
+    coInitializeResult = 0;
+    saveSuccessResult = 0;
+    comInitializations = 0;
+}
+
+void SetSpecialFolder(int csidl, const std::string& path) { specialFolders[csidl] = path; }
+void SetCoInitializeResult(HResult result) { coInitializeResult = result; }
+void SetSaveSuccessResult(HResult result) { saveSuccessResult = result; }
+const std::vector<ShownMessage>& MessageBoxes() { return messageBoxes; }
+int LiveComReferences() { return liveReferences; }
+int ComInitializations() { return comInitializations; }
+
+std::string ReadSavedLink(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
 }  // namespace sim
+
+namespace os {
+
+HResult CoInitialize()
+{
+    if (sim::EnterCall("CoInitialize")) return kEFail;
+    if (coInitializeResult >= 0) ++comInitializations;
+    return coInitializeResult;
+}
+
+void CoUninitialize()
+{
+    sim::Record("CoUninitialize");
+    --comInitializations;
+}
+
+HResult CoCreateShellLink(ShellLinkHandle* link)
+{
+    *link = nullptr;
+    if (sim::EnterCall("CoCreateShellLink")) return kEFail;
+    LinkObject* object = new LinkObject;
+    ++liveReferences;
+    *link = reinterpret_cast<ShellLinkHandle>(object);
+    return kSOk;
+}
+
+HResult QueryPersistFile(ShellLinkHandle link, PersistFileHandle* file)
+{
+    *file = nullptr;
+    if (sim::EnterCall("QueryPersistFile")) return static_cast<HResult>(0x80004002);
+    ++ToObject(link)->references;
+    ++liveReferences;
+    *file = reinterpret_cast<PersistFileHandle>(link);
+    return kSOk;
+}
+
+HResult SetPath(ShellLinkHandle link, const char* path)
+{
+    if (sim::EnterCall(std::string("SetPath(") + path + ")")) return kEFail;
+    ToObject(link)->path = path;
+    return kSOk;
+}
+
+HResult SetDescription(ShellLinkHandle link, const char* description)
+{
+    if (sim::EnterCall(std::string("SetDescription(") + description + ")")) return kEFail;
+    ToObject(link)->description = description;
+    return kSOk;
+}
+
+HResult SetWorkingDirectory(ShellLinkHandle link, const char* directory)
+{
+    if (sim::EnterCall(std::string("SetWorkingDirectory(") + directory + ")")) return kEFail;
+    ToObject(link)->workingDirectory = directory;
+    ToObject(link)->workingDirectorySet = true;
+    return kSOk;
+}
+
+// Writes the link's fields to the file named, its backslashes taken as the host's separator.
+HResult Save(PersistFileHandle file, const char16_t* fileName, int)
+{
+    std::u16string wide(fileName);
+    std::string name;
+    Convert("UTF-16LE", "UTF-8", std::string(reinterpret_cast<const char*>(wide.data()),
+                                             wide.size() * 2), &name);
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    if (sim::EnterCall("Save(" + name + ")")) return kEFail;
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    if (!out) return static_cast<HResult>(0x80070003);  // the path was not found
+    const LinkObject* object = ToObject(file);
+    out << "target=" << object->path << "\nworkdir="
+        << (object->workingDirectorySet ? object->workingDirectory : "(unset)")
+        << "\ndescription=" << object->description << "\n";
+    return saveSuccessResult;
+}
+
+void Release(PersistFileHandle file)
+{
+    sim::Record("Release(IPersistFile)");
+    DropReference(ToObject(file));
+}
+
+void Release(ShellLinkHandle link)
+{
+    sim::Record("Release(IShellLinkA)");
+    DropReference(ToObject(link));
+}
+
+// CP_ACP is code page 932 here. Characters that are not valid become U+30FB, as on Windows.
+int MultiByteToWideChar(unsigned, Dword, const char* text, int length, char16_t* wide,
+                        int wideSize)
+{
+    if (sim::EnterCall("MultiByteToWideChar")) return 0;
+    std::string input = length < 0 ? std::string(text, std::char_traits<char>::length(text) + 1)
+                                   : std::string(text, static_cast<std::size_t>(length));
+    std::u16string units;
+    for (const char* p = input.data(); p < input.data() + input.size();) {
+        std::size_t size = (static_cast<unsigned char>(*p) >= 0x81 && p + 1 < input.data() + input.size()
+                            && os::CharNextA(p) == p + 2) ? 2 : 1;
+        std::string utf16;
+        if (Convert("CP932", "UTF-16LE", std::string(p, size), &utf16) && utf16.size() >= 2) {
+            for (std::size_t i = 0; i + 1 < utf16.size(); i += 2)
+                units.push_back(static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
+                                                      static_cast<unsigned char>(utf16[i + 1]) << 8));
+        } else {
+            units.push_back(size == 1 && *p == 0 ? u'\0' : u'\u30fb');
+        }
+        p += size;
+    }
+    if (static_cast<int>(units.size()) > wideSize) return 0;
+    std::copy(units.begin(), units.end(), wide);
+    return static_cast<int>(units.size());
+}
+
+int SHGetSpecialFolderPathA(char* path, int folder, int create)
+{
+    if (sim::EnterCall("SHGetSpecialFolderPathA(" + std::to_string(folder) + ")")) return 0;
+    auto found = specialFolders.find(folder);
+    if (found == specialFolders.end() || found->second.size() >= kMaxPath) return 0;
+    if (create) mkdir(found->second.c_str(), 0755);
+    std::copy(found->second.begin(), found->second.end(), path);
+    path[found->second.size()] = 0;
+    return 1;
+}
+
+int MessageBoxA(const char* text, const char* caption, unsigned style)
+{
+    sim::Record("MessageBoxA");
+    messageBoxes.push_back({text, caption, style});
+    return 1;  // IDOK
+}
+
+}  // namespace os

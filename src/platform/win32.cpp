@@ -1,6 +1,7 @@
 // The platform seam on Windows: each operation forwards to the ANSI API. The only file that
 // sees <windows.h>.
 #include <windows.h>
+#include <shlobj.h>
 
 #include "platform/platform.h"
 
@@ -85,6 +86,90 @@ Status RegSetValueExA(KeyHandle key, const char* name, Dword reserved, Dword typ
 Status RegCloseKey(KeyHandle key)
 {
     return ::RegCloseKey(ToHkey(key));
+}
+
+HResult CoInitialize()
+{
+    return ::CoInitialize(nullptr);
+}
+
+void CoUninitialize()
+{
+    ::CoUninitialize();
+}
+
+static IShellLinkA* ToShellLink(ShellLinkHandle link)
+{
+    return reinterpret_cast<IShellLinkA*>(link);
+}
+
+static IPersistFile* ToPersistFile(PersistFileHandle file)
+{
+    return reinterpret_cast<IPersistFile*>(file);
+}
+
+HResult CoCreateShellLink(ShellLinkHandle* link)
+{
+    void* created = nullptr;
+    HResult result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IShellLinkA, &created);
+    *link = static_cast<ShellLinkHandle>(created);
+    return result;
+}
+
+HResult QueryPersistFile(ShellLinkHandle link, PersistFileHandle* file)
+{
+    void* queried = nullptr;
+    HResult result = ToShellLink(link)->QueryInterface(IID_IPersistFile, &queried);
+    *file = static_cast<PersistFileHandle>(queried);
+    return result;
+}
+
+HResult SetPath(ShellLinkHandle link, const char* path)
+{
+    return ToShellLink(link)->SetPath(path);
+}
+
+HResult SetDescription(ShellLinkHandle link, const char* description)
+{
+    return ToShellLink(link)->SetDescription(description);
+}
+
+HResult SetWorkingDirectory(ShellLinkHandle link, const char* directory)
+{
+    return ToShellLink(link)->SetWorkingDirectory(directory);
+}
+
+HResult Save(PersistFileHandle file, const char16_t* fileName, int remember)
+{
+    return ToPersistFile(file)->Save(reinterpret_cast<LPCOLESTR>(fileName), remember);
+}
+
+void Release(PersistFileHandle file)
+{
+    ToPersistFile(file)->Release();
+}
+
+void Release(ShellLinkHandle link)
+{
+    ToShellLink(link)->Release();
+}
+
+int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int length,
+                        char16_t* wide, int wideSize)
+{
+    return ::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<LPWSTR>(wide),
+                                 wideSize);
+}
+
+int SHGetSpecialFolderPathA(char* path, int folder, int create)
+{
+    return ::SHGetSpecialFolderPathA(nullptr, path, folder, create);
+}
+
+int MessageBoxA(const char* text, const char* caption, unsigned style)
+{
+    return ::MessageBoxA(nullptr, text, caption, style);
 }
 
 }  // namespace os

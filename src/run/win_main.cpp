@@ -6,6 +6,7 @@
 #include "run/command_line.h"
 #include "run/setup_names.h"
 #include "run/text.h"
+#include "shortcut/place_shortcut.h"
 
 static void PrepareSetupNames()
 {
@@ -13,6 +14,15 @@ static void PrepareSetupNames()
     ReadSetupValue("ApplicationName", AppName);
     ReadSetupValue("CRCompany", CompanyName);
     ComposeSetupNames();
+}
+
+// The Desktop shortcut only follows a Startup shortcut that was written: after a failure the
+// user has seen one warning, and a second attempt would only show another.
+static void PlaceShortcuts()
+{
+    if (os::CoInitialize() < 0) return;
+    if (PlaceShortcut(kStartupFolder) == 0) PlaceShortcut(kDesktopFolder);
+    os::CoUninitialize();
 }
 
 // Without an install path there is no command to write: the entry is left as it is.
@@ -27,6 +37,7 @@ int WinMain(void*, void*, const char* commandTail, int)
 {
     if (!MatchesIgnoringCase(commandTail, "-normal")) return 0;
     PrepareSetupNames();
+    PlaceShortcuts();
     RegisterUninstaller();
     return 0;
 }

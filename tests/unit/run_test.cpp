@@ -78,9 +78,80 @@ protected:
         sim::SetCommandLine("\"" + programPath + "\" -normal");
         sim::SetRegistryValue(kProduct, "InstallPath", kRegSz, "C:\\Cal");
         sim::SetRegistryValue(kEntry, "UninstallString", kRegSz, kOldCommand);
+        sim::SetSpecialFolder(kCsidlStartup, directory + "/Startup");
+        sim::SetSpecialFolder(kCsidlDesktopDirectory, directory + "/Desktop");
     }
     std::string UninstallString() const { return sim::RegistryValues(kEntry).at(0).data; }
+    std::string SavedLink(const char* folder) const
+    {
+        return sim::ReadSavedLink(directory + "/" + folder + "/App.lnk");
+    }
+    void ExpectNothingLeftOpen(int failing = 0)
+    {
+        EXPECT_EQ(sim::OpenKeyCount(), 0) << "failing call " << failing;
+        EXPECT_EQ(sim::LiveAllocationCount(), 0) << "failing call " << failing;
+        EXPECT_EQ(sim::LiveComReferences(), 0) << "failing call " << failing;
+        EXPECT_EQ(sim::ComInitializations(), 0) << "failing call " << failing;
+    }
 };
+
+const std::string kLink = "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=App\n";
+
+TEST_F(RunTest, WritesBothShortcutsAndTheUninstallCommand)
+{
+    EXPECT_EQ(StartProgram(), 0);
+    EXPECT_EQ(SavedLink("Startup"), kLink);
+    EXPECT_EQ(SavedLink("Desktop"), kLink);
+    EXPECT_EQ(UninstallString(), kNewCommand);
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    EXPECT_EQ(CountCalls("CoUninitialize"), 1);
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(RunTest, StartupFailureSkipsTheDesktop)
+{
+    sim::SetSpecialFolder(kCsidlStartup, directory + "/missing/Startup");
+    EXPECT_EQ(StartProgram(), 0);
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathA(16)"), 0);
+    EXPECT_EQ(SavedLink("Desktop"), "");
+    EXPECT_EQ(UninstallString(), kNewCommand);
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(RunTest, MissingInstallPathWarnsOnce)
+{
+    WriteSettings("App", "Other");
+    EXPECT_EQ(StartProgram(), 0);
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathA"), 1);
+    ExpectNothingLeftOpen();
+}
+
+struct ComCase {
+    const char* name;
+    HResult initialization;
+    bool shortcuts;
+};
+
+class ComInitializationTest : public RunTest, public ::testing::WithParamInterface<ComCase> {};
+
+TEST_P(ComInitializationTest, NegativeResultSkipsTheShortcutsSilently)
+{
+    sim::SetCoInitializeResult(GetParam().initialization);
+    EXPECT_EQ(StartProgram(), 0);
+    EXPECT_EQ(SavedLink("Startup"), GetParam().shortcuts ? kLink : "");
+    EXPECT_EQ(CountCalls("CoUninitialize"), GetParam().shortcuts ? 1 : 0);
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    EXPECT_EQ(UninstallString(), kNewCommand);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, ComInitializationTest,
+    ::testing::Values(ComCase{"Ok", 0, true}, ComCase{"AlreadyInitialized", 1, true},
+                      ComCase{"ChangedMode", static_cast<HResult>(0x80010106), false},
+                      ComCase{"Failed", kEFail, false}),
+    [](const ::testing::TestParamInfo<ComCase>& info) { return info.param.name; });
 
 TEST_F(RunTest, PointsTheUninstallEntryAtUninstallExe)
 {
@@ -101,6 +172,7 @@ TEST_F(RunTest, WithoutInstallPathTheEntryIsLeftAlone)
 
 // For each N, the N-th fallible operation of a run fails: the run still ends with 0, leaves
 // nothing open, and the uninstall entry holds either the old or the complete new command.
+// A failing property setting still saves a link, so only the Desktop rule is checked.
 TEST_F(RunTest, EachFailingOperationLeavesAConsistentState)
 {
     for (int failing = 1;; ++failing) {
@@ -108,10 +180,13 @@ TEST_F(RunTest, EachFailingOperationLeavesAConsistentState)
         SetUp();
         sim::FailCall(failing);
         EXPECT_EQ(StartProgram(), 0);
-        EXPECT_EQ(sim::OpenKeyCount(), 0) << "failing call " << failing;
-        EXPECT_EQ(sim::LiveAllocationCount(), 0) << "failing call " << failing;
+        ExpectNothingLeftOpen(failing);
         std::string command = UninstallString();
         EXPECT_TRUE(command == kOldCommand || command == kNewCommand) << "failing call " << failing;
+        // At most one warning, from the one shortcut that failed; a written link is whole.
+        EXPECT_LE(sim::MessageBoxes().size(), 1u) << "failing call " << failing;
+        bool desktopTried = CountCalls("SHGetSpecialFolderPathA(16)") > 0;
+        EXPECT_EQ(desktopTried, SavedLink("Startup") != "") << "failing call " << failing;
         if (sim::FallibleCallCount() < failing) break;
     }
 }

@@ -27,7 +27,8 @@ def show_key(title, line):
 
 def main():
     build = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "win64")
-    prefix = wine.Prefix(build)
+    display = wine.Display()
+    prefix = wine.Prefix(build, display.name)
     try:
         prefix.install_program(SETUP_DIR)
         settings = "[SYS]\r\nApplicationName=%s\r\nCRCompany=%s\r\n" % (APP, COMPANY)
@@ -49,14 +50,26 @@ def main():
 
         command_line = '"%s\\FinishSetup.exe" -normal' % SETUP_DIR
         print("\nRunning: %s" % command_line)
-        lines, _ = prefix.probe([
+        captions = []
+        lines, trace = prefix.probe([
             wine.run_command(SETUP_DIR + "\\FinishSetup.exe", "C:\\", command_line),
             wine.dump_key(UNINSTALL_KEY),
-        ])
+            ["folder", "7"], ["folder", "16"],
+        ], debug="+msgbox", captions=captions)
         print("  " + lines[0].replace("exit", "exit code"))
+        for text, caption in zip(wine.message_box_texts(trace), captions):
+            print("  message box [%s]: %s" % (caption, text.replace("\n", " ")))
         show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])
+        for title, line in (("Startup", lines[2]), ("Desktop", lines[3])):
+            folder = wine.unhexed(line.split(" ")[1]).decode("cp932")
+            path = folder + "\\" + APP + ".lnk"
+            fields = wine.read_link(prefix.unix_path(path))
+            print("  %s shortcut %s:" % (title, path))
+            for name, content in (fields or {"(not written)": ""}).items():
+                print("    %-18s %s" % (name, content))
     finally:
         prefix.close()
+        display.close()
 
 
 if __name__ == "__main__":

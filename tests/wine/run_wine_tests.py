@@ -4,6 +4,7 @@ reader and command-line handling, one table row a case, and checks what each run
 import argparse
 import os
 import re
+import shutil
 import sys
 import traceback
 from dataclasses import dataclass, field
@@ -21,6 +22,13 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY = 1, 2, 3
 APP, COMPANY = "App", "Firm"
 JAPANESE_APP = "\u4e88\u5b9a\u8868"  # three characters whose second bytes in cp932 are 0x5C
 OLD_COMMAND = "C:\\old\\remove.exe /x\0"
+INSTALL_PATH_WARNING = ("\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u30d1\u30b9\u304c\u898b\u3064\u304b"
+                        "\u308a\u307e\u305b\u3093\u3067\u3057\u305f\u3002\n\u30ab\u30ec\u30f3\u30c0"
+                        "\u30fc\u304c\u6b63\u3057\u304f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055"
+                        "\u308c\u3066\u3044\u308b\u304b\u78ba\u8a8d\u3057\u3066\u304f\u3060\u3055"
+                        "\u3044")
+SHORTCUT_WARNING = ("\u30b7\u30e7\u30fc\u30c8\u30ab\u30c3\u30c8\u306e\u4f5c\u6210\u306b\u5931"
+                    "\u6557\u3057\u307e\u3057\u305f")
 
 
 def settings(app, company):
@@ -56,6 +64,10 @@ class Outcome:
     exit_codes: List[str]
     trace: str
     entry: Optional[list] = None  # the uninstall entry's values after the run, None: no key
+    boxes: list = field(default_factory=list)  # (text, caption) of each message box shown
+    startup_link: Optional[dict] = None  # lnkinfo's fields, None: no file
+    desktop_link: Optional[dict] = None
+    startup_folder_exists: bool = False
 
     def settings_reads(self):
         """The settings files the program read, in order, from the profile trace."""
@@ -74,6 +86,8 @@ class Case:
     runs: int = 1
     registry: list = field(default_factory=lambda: installed("C:\\Cal"))
     app: str = APP
+    boxes: list = field(default_factory=list)  # the (text, caption) of each box expected
+    remove_startup_folder: bool = False
 
 
 def expect_settings_read_from(directory):
@@ -90,9 +104,25 @@ def expect_entry(*values):
     return check
 
 
+def link(target, workdir, description=APP):
+    return {"Local path": target, "Working directory": workdir, "Description": description}
+
+
+def expect_links(startup, desktop):
+    def check(outcome):
+        assert outcome.startup_link == startup, outcome.startup_link
+        assert outcome.desktop_link == desktop, outcome.desktop_link
+    return check
+
+
 def expect_no_run(outcome):
     assert outcome.settings_reads() == [], outcome.settings_reads()
     expect_entry(value("DisplayName", APP + "\0"), value("UninstallString", OLD_COMMAND))(outcome)
+    expect_links(None, None)(outcome)
+
+
+def expect_startup_folder(outcome):
+    assert outcome.startup_folder_exists
 
 
 def all_of(*checks):
@@ -102,9 +132,10 @@ def all_of(*checks):
     return check
 
 
-RAN = all_of(expect_settings_read_from(PROGRAM_DIR),
-             expect_entry(value("DisplayName", APP + "\0"),
-                          value("UninstallString", "C:\\Cal\\Uninstall.exe\0")))
+CAL_LINK = link("C:\\Cal\\calendar.exe", "C:\\Cal")
+REWRITTEN = expect_entry(value("DisplayName", APP + "\0"),
+                         value("UninstallString", "C:\\Cal\\Uninstall.exe\0"))
+RAN = all_of(expect_settings_read_from(PROGRAM_DIR), REWRITTEN, expect_links(CAL_LINK, CAL_LINK))
 UNTOUCHED = expect_entry(value("DisplayName", APP + "\0"), value("UninstallString", OLD_COMMAND))
 BIG = bytes(range(256)) * 20
 
@@ -119,7 +150,8 @@ CASES = [
     Case("tabs and spaces", command_line=QUOTED_EXE + " \t  \t-normal", check=RAN),
     Case("settings beside the exe, not in the working directory", cwd=ELSEWHERE, check=RAN),
 
-    Case("install path with trailing backslash", registry=installed("C:\\Cal\\"), check=RAN),
+    Case("install path with trailing backslash", registry=installed("C:\\Cal\\"),
+         check=all_of(REWRITTEN, expect_links(*[link("C:\\Cal\\calendar.exe", "C:\\Cal\\")] * 2))),
     Case("install path in Japanese ending in a 0x5C trail byte",
          registry=installed("C:\\" + JAPANESE_APP),
          check=expect_entry(value("DisplayName", APP + "\0"),
@@ -141,13 +173,28 @@ CASES = [
          check=expect_entry(value("DisplayName", APP + "\0"))),
     Case("no uninstall entry, none created", registry=installed("C:\\Cal", entry=[]),
          check=lambda outcome: assert_missing(outcome)),
-    Case("no install path, entry left alone", registry=installed(None), check=UNTOUCHED),
+    Case("no install path: one warning, Startup folder still made, entry left alone",
+         registry=installed(None), remove_startup_folder=True,
+         boxes=[(INSTALL_PATH_WARNING, APP)],
+         check=all_of(UNTOUCHED, expect_links(None, None), expect_startup_folder)),
+    Case("missing Startup folder is created", remove_startup_folder=True,
+         check=all_of(RAN, expect_startup_folder)),
+    Case("shortcut that cannot be saved: one warning, no Desktop, entry still rewritten",
+         app="A|B", settings=settings("A|B", COMPANY), registry=installed("C:\\Cal", app="A|B"),
+         boxes=[(SHORTCUT_WARNING, "A|B")],
+         check=all_of(expect_links(None, None),
+                      expect_entry(value("DisplayName", "A|B\0"),
+                                   value("UninstallString", "C:\\Cal\\Uninstall.exe\0")))),
     Case("running twice writes the same command", runs=2, check=RAN),
     Case("Japanese application name", app=JAPANESE_APP,
          settings=settings(JAPANESE_APP, COMPANY),
          registry=installed("C:\\Cal", app=JAPANESE_APP),
-         check=expect_entry(value("DisplayName", JAPANESE_APP + "\0"),
-                            value("UninstallString", "C:\\Cal\\Uninstall.exe\0"))),
+         check=all_of(expect_entry(value("DisplayName", JAPANESE_APP + "\0"),
+                                   value("UninstallString", "C:\\Cal\\Uninstall.exe\0")),
+                      expect_links(*[link("C:\\Cal\\calendar.exe", "C:\\Cal", JAPANESE_APP)] * 2))),
+    Case("install path warning with a Japanese caption", app=JAPANESE_APP,
+         settings=settings(JAPANESE_APP, COMPANY), registry=installed(None, app=JAPANESE_APP),
+         boxes=[(INSTALL_PATH_WARNING, JAPANESE_APP)]),
 ]
 
 
@@ -155,7 +202,14 @@ def assert_missing(outcome):
     assert outcome.entry is None, outcome.entry
 
 
-def run_case(prefix, case):
+def run_case(prefix, folders, case):
+    startup, desktop = folders
+    for folder in folders:
+        path = os.path.join(folder, case.app + ".lnk")
+        if os.path.exists(path):
+            os.remove(path)
+    if case.remove_startup_folder:
+        shutil.rmtree(startup, ignore_errors=True)
     ini = prefix.unix_path(PROGRAM_DIR + "\\ImInitial")
     if case.settings is None:
         if os.path.exists(ini):
@@ -167,10 +221,18 @@ def run_case(prefix, case):
     prefix.probe([wine.delete_key(key) for key in sorted(keys)] +
                  [wine.set_value(*value) for value in case.registry])
     commands = [wine.run_command(EXE, case.cwd, case.command_line)] * case.runs
-    lines, trace = prefix.probe(commands + [wine.dump_key(entry_key(case.app))], debug="+profile")
+    captions = []
+    lines, trace = prefix.probe(commands + [wine.dump_key(entry_key(case.app))],
+                                debug="+profile,+msgbox", captions=captions)
     outcome = Outcome(exit_codes=lines[:case.runs], trace=trace,
-                      entry=wine.parse_dump(lines[case.runs]))
+                      entry=wine.parse_dump(lines[case.runs]),
+                      boxes=list(zip(wine.message_box_texts(trace), captions)),
+                      startup_link=wine.read_link(os.path.join(startup, case.app + ".lnk")),
+                      desktop_link=wine.read_link(os.path.join(desktop, case.app + ".lnk")),
+                      startup_folder_exists=os.path.isdir(startup))
     assert outcome.exit_codes == ["exit 0"] * case.runs, outcome.exit_codes
+    assert len(captions) == len(wine.message_box_texts(trace)), (captions, trace[-3000:])
+    assert outcome.boxes == case.boxes, outcome.boxes
     case.check(outcome)
 
 
@@ -180,9 +242,13 @@ def main():
     parser.add_argument("-k", default="", help="run only the cases whose name contains this")
     args = parser.parse_args()
 
-    prefix = wine.Prefix(args.build)
+    display = wine.Display()
+    prefix = wine.Prefix(args.build, display.name)
     passed = failed = 0
     try:
+        lines, _ = prefix.probe([["folder", "7"], ["folder", "16"]])
+        folders = [prefix.unix_path(wine.unhexed(line.split(" ")[1]).decode("cp932"))
+                   for line in lines]
         prefix.install_program(PROGRAM_DIR)
         os.makedirs(prefix.unix_path(ELSEWHERE), exist_ok=True)
         with open(prefix.unix_path(ELSEWHERE + "\\ImInitial"), "wb") as f:
@@ -191,7 +257,7 @@ def main():
             if args.k not in case.name:
                 continue
             try:
-                run_case(prefix, case)
+                run_case(prefix, folders, case)
                 passed += 1
                 print("ok      %s" % case.name)
             except Exception:
@@ -199,6 +265,7 @@ def main():
                 print("FAILED  %s\n%s" % (case.name, traceback.format_exc()))
     finally:
         prefix.close()
+        display.close()
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed or not passed else 0
 

@@ -3,6 +3,7 @@
 Wine's helper processes inherit stdout and stderr, so output travels through files only.
 """
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -20,6 +21,24 @@ def hexed(data):
 
 def unhexed(field):
     return b"" if field == "-" else bytes.fromhex(field)
+
+
+class Display:
+    """A private X server: without one a message box returns at once, unseen."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            self.name = ":" + f.readline().strip()
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
 
 
 class Prefix:
@@ -41,9 +60,10 @@ class Prefix:
             "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree=d;mshtml=d",
             "WINEDEBUG": "-all",
         })
+        self.dismissed = set()
         if display:
             self.env["DISPLAY"] = display
-        self._wine(["wineboot", "-i"], "wineboot")
+        self._wine(["wineboot", "-i"], "wineboot", dismiss=False)  # its window closes itself
         shutil.copy(os.path.join(build_dir, "winprobe.exe"), self.drive_c)
         self.program = os.path.join(build_dir, "FinishSetup.exe")
         self.calls = 0
@@ -56,18 +76,42 @@ class Prefix:
         os.makedirs(self.unix_path(directory), exist_ok=True)
         shutil.copy(self.program, self.unix_path(directory + "\\FinishSetup.exe"))
 
-    def _wine(self, args, log_name, debug="-all"):
+    def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True):
         env = dict(self.env, WINEDEBUG=debug)
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out:
-            code = subprocess.call([WINE] + args, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=subprocess.STDOUT, timeout=300)
+            process = subprocess.Popen([WINE] + args, env=env, stdin=subprocess.DEVNULL,
+                                       stdout=out, stderr=subprocess.STDOUT)
+            deadline = time.monotonic() + 300
+            while process.poll() is None:
+                if time.monotonic() > deadline:
+                    process.kill()
+                    raise RuntimeError("wine did not finish: %s" % args)
+                if dismiss and "DISPLAY" in self.env:
+                    self._dismiss_windows(captions if captions is not None else [])
+                time.sleep(0.2)
         with open(log, "rb") as f:
-            return code, f.read().decode("utf-8", "replace")
+            return process.returncode, f.read().decode("utf-8", "replace")
 
-    def probe(self, commands, debug="-all"):
+    def _xdotool(self, *args):
+        result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=30)
+        return result.stdout.decode("utf-8", "replace").split("\n")
+
+    def _dismiss_windows(self, captions):
+        """X reuses window ids across Wine's processes: a window is new when its id was not
+        visible at the previous look."""
+        visible = set(filter(None, self._xdotool("search", "--onlyvisible", "--name", ".")))
+        for window in sorted(visible):
+            if window not in self.dismissed:
+                captions.append(self._xdotool("getwindowname", window)[0])
+            self._xdotool("key", "--window", window, "Return")  # again, if still there
+        self.dismissed = visible
+
+    def probe(self, commands, debug="-all", captions=None):
         """Runs helper commands (lists of fields, hex-encoded after the first); returns the
-        result lines and the Wine trace written meanwhile."""
+        result lines and the Wine trace written meanwhile. With a display, each window that
+        appears meanwhile is dismissed with Return and its title added to captions."""
         self.calls += 1
         script = os.path.join(self.drive_c, "probe-in.txt")
         with open(script, "w") as f:
@@ -77,7 +121,7 @@ class Prefix:
         if os.path.exists(result):
             os.remove(result)
         code, trace = self._wine(["C:\\winprobe.exe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
-                                 "probe-%d" % self.calls, debug)
+                                 "probe-%d" % self.calls, debug, captions)
         if code != 0 or not os.path.exists(result):
             raise RuntimeError("winprobe failed (%d): %s" % (code, trace[-2000:]))
         with open(result) as f:
@@ -104,6 +148,31 @@ def delete_key(key):
 
 def dump_key(key):
     return ["dump", hexed(key)]
+
+
+def message_box_texts(trace):
+    """The texts of the message boxes shown, from a +msgbox trace (Wine escapes characters
+    outside ASCII as \\xxxx)."""
+    texts = []
+    for match in re.finditer(r'trace:msgbox:MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', trace):
+        text = re.sub(r"\\([0-9a-f]{4})", lambda m: chr(int(m.group(1), 16)), match.group(1))
+        texts.append(text.replace("\\n", "\n").replace('\\"', '"').replace("\\\\", "\\"))
+    return texts
+
+
+def read_link(path):
+    """A shortcut's target, working directory and description as lnkinfo reads them, or None
+    when there is no such file."""
+    if not os.path.exists(path):
+        return None
+    result = subprocess.run(["lnkinfo", "-c", "windows-932", path], capture_output=True,
+                            env=dict(os.environ, LC_ALL="C.UTF-8"), timeout=60)
+    fields = {}
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        name, _, content = line.strip().partition(":")
+        if name.strip() in ("Local path", "Working directory", "Description"):
+            fields[name.strip()] = content.strip()
+    return fields
 
 
 def parse_dump(line):

@@ -28,7 +28,11 @@ def show_key(title, line):
 def main():
     build = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "win64")
     display = wine.Display()
-    prefix = wine.Prefix(build, display.name)
+    try:
+        prefix = wine.Prefix(build, display.name)
+    except BaseException:
+        display.close()
+        raise
     try:
         prefix.install_program(SETUP_DIR)
         settings = "[SYS]\r\nApplicationName=%s\r\nCRCompany=%s\r\n" % (APP, COMPANY)

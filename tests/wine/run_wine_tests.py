@@ -236,13 +236,7 @@ def run_case(prefix, folders, case):
     case.check(outcome)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True, help="the win64 build directory")
-    parser.add_argument("-k", default="", help="run only the cases whose name contains this")
-    args = parser.parse_args()
-
-    display = wine.Display()
+def run_cases(args, display):
     prefix = wine.Prefix(args.build, display.name)
     passed = failed = 0
     try:
@@ -265,6 +259,19 @@ def main():
                 print("FAILED  %s\n%s" % (case.name, traceback.format_exc()))
     finally:
         prefix.close()
+    return passed, failed
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True, help="the win64 build directory")
+    parser.add_argument("-k", default="", help="run only the cases whose name contains this")
+    args = parser.parse_args()
+
+    display = wine.Display()
+    try:
+        passed, failed = run_cases(args, display)
+    finally:
         display.close()
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed or not passed else 0

@@ -63,8 +63,12 @@ class Prefix:
         self.dismissed = set()
         if display:
             self.env["DISPLAY"] = display
-        self._wine(["wineboot", "-i"], "wineboot", dismiss=False)  # its window closes itself
-        shutil.copy(os.path.join(build_dir, "winprobe.exe"), self.drive_c)
+        try:
+            self._wine(["wineboot", "-i"], "wineboot", dismiss=False)  # its window closes itself
+            shutil.copy(os.path.join(build_dir, "winprobe.exe"), self.drive_c)
+        except BaseException:
+            self.close()
+            raise
         self.program = os.path.join(build_dir, "FinishSetup.exe")
         self.calls = 0
 

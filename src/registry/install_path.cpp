@@ -22,15 +22,11 @@ static int CopyValueText(char* destination, std::size_t capacity, const FoundVal
 int QueryInstallPath(char* destination, std::size_t capacity)
 {
     if (!IsNameAvailable(ProductKeyPath)) return 0;
-    KeyHandle root = 0;
-    os::RegOpenKeyExA(kLocalMachine, nullptr, 0, kKeyRead, &root);
-    KeyHandle key = 0;
-    os::RegOpenKeyExA(root, ProductKeyPath, 0, kKeyRead, &key);
+    LocalMachineKey opened = OpenLocalMachineKey(ProductKeyPath, kKeyRead);
     FoundValue found = {};
-    int result = FindValueByName(key, "InstallPath", &found) &&
+    int result = FindValueByName(opened.key, "InstallPath", &found) &&
                  CopyValueText(destination, capacity, &found);
     ReleaseFoundValue(&found);
-    os::RegCloseKey(key);
-    os::RegCloseKey(root);
+    CloseLocalMachineKey(opened);
     return result;
 }

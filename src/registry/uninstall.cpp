@@ -11,19 +11,15 @@ int UpdateUninstallString(char* pathBuffer, std::size_t capacity)
 {
     if (!AppendFileName(pathBuffer, capacity, "Uninstall.exe")) return 0;
     if (!IsNameAvailable(UninstallKeyPath)) return 0;
-    KeyHandle root = 0;
-    os::RegOpenKeyExA(kLocalMachine, nullptr, 0, kKeyRead, &root);
-    KeyHandle key = 0;
-    os::RegOpenKeyExA(root, UninstallKeyPath, 0, kKeyAllAccess, &key);
+    LocalMachineKey opened = OpenLocalMachineKey(UninstallKeyPath, kKeyAllAccess);
     FoundValue found = {};
-    int result = FindValueByName(key, "UninstallString", &found);
+    int result = FindValueByName(opened.key, "UninstallString", &found);
     if (result) {
-        os::RegSetValueExA(key, found.name, 0, kRegSz,
+        os::RegSetValueExA(opened.key, found.name, 0, kRegSz,
                            reinterpret_cast<const unsigned char*>(pathBuffer),
                            static_cast<Dword>(std::strlen(pathBuffer) + 1));
     }
     ReleaseFoundValue(&found);
-    os::RegCloseKey(key);
-    os::RegCloseKey(root);
+    CloseLocalMachineKey(opened);
     return result;
 }

@@ -7,6 +7,21 @@ static const int kMaxRetriesPerIndex = 8;
 static const Dword kFirstBufferSize = 1024;
 static const Status kErrorNotEnoughMemory = 8;
 
+LocalMachineKey OpenLocalMachineKey(const char* keyPath, Dword access)
+{
+    LocalMachineKey opened = {0, 0};
+    os::RegOpenKeyExA(kLocalMachine, nullptr, 0, kKeyRead, &opened.root);
+    os::RegOpenKeyExA(opened.root, keyPath, 0, access, &opened.key);
+    return opened;
+}
+
+// Both handles are closed, also when null; the results tell nothing the caller could act on.
+void CloseLocalMachineKey(LocalMachineKey opened)
+{
+    os::RegCloseKey(opened.key);
+    os::RegCloseKey(opened.root);
+}
+
 void ReleaseFoundValue(FoundValue* found)
 {
     os::Free(found->name);

@@ -11,6 +11,16 @@ struct FoundValue {
     Dword dataSize;
 };
 
+// A key under HKEY_LOCAL_MACHINE, opened relative to a handle of the root itself. A key that
+// cannot be opened (missing, or refused for the access asked) keeps the null handle, on
+// which the enumeration fails: the search then finds nothing.
+struct LocalMachineKey {
+    KeyHandle root;
+    KeyHandle key;
+};
+LocalMachineKey OpenLocalMachineKey(const char* keyPath, Dword access);
+void CloseLocalMachineKey(LocalMachineKey opened);
+
 // 1 when a value of key is named wantedName (the first in enumeration order), 0 when none is
 // or the enumeration fails. Either way the caller ends with ReleaseFoundValue.
 int FindValueByName(KeyHandle key, const char* wantedName, FoundValue* found);

@@ -5,11 +5,12 @@
 
 #include "platform/platform.h"
 
-// The runtime's start-up calls main, also in a GUI-subsystem program; the program's own
-// WinMain takes the tail that StartProgram computes.
-int main()
+// The process entry point. The C runtime's start-up is not linked: the program parses no
+// arguments (it computes its own command-line tail), has no constructors and no atexit
+// handlers, so the runtime would only add size and imports.
+extern "C" void ProgramEntry()
 {
-    return StartProgram();
+    ::ExitProcess(static_cast<UINT>(StartProgram()));
 }
 
 namespace os {
@@ -98,6 +99,12 @@ void CoUninitialize()
     ::CoUninitialize();
 }
 
+// The class and interface ids, spelled here rather than taken from libuuid, whose object
+// holding them brings tens of kilobytes of other ids into the exe.
+static const GUID kClsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID kIidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID kIidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
 static IShellLinkA* ToShellLink(ShellLinkHandle link)
 {
     return reinterpret_cast<IShellLinkA*>(link);
@@ -111,8 +118,8 @@ static IPersistFile* ToPersistFile(PersistFileHandle file)
 HResult CoCreateShellLink(ShellLinkHandle* link)
 {
     void* created = nullptr;
-    HResult result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IShellLinkA, &created);
+    HResult result = ::CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                        kIidShellLinkA, &created);
     *link = static_cast<ShellLinkHandle>(created);
     return result;
 }
@@ -120,7 +127,7 @@ HResult CoCreateShellLink(ShellLinkHandle* link)
 HResult QueryPersistFile(ShellLinkHandle link, PersistFileHandle* file)
 {
     void* queried = nullptr;
-    HResult result = ToShellLink(link)->QueryInterface(IID_IPersistFile, &queried);
+    HResult result = ToShellLink(link)->QueryInterface(kIidPersistFile, &queried);
     *file = static_cast<PersistFileHandle>(queried);
     return result;
 }

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-          libgtest-dev wine wine64 xvfb xdotool x11-utils liblnk-utils locales python3 file)
+          libgtest-dev libclang-rt-14-dev clang-tidy clang-format cppcheck
+          wine wine64 xvfb xdotool x11-utils liblnk-utils locales python3 file)
 
 missing=()
 for p in "${packages[@]}"; do

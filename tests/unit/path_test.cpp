@@ -46,5 +46,5 @@ TEST(IsPathSeparatorTest, OnlySingleByteCharacters)
     EXPECT_EQ(IsPathSeparator("/"), 1);
     EXPECT_EQ(IsPathSeparator("a"), 0);
     EXPECT_EQ(IsPathSeparator("\x95\x5c"), 0);
-    EXPECT_EQ(IsPathSeparator("\x95\x5c" + 1), 1);  // seen on its own, the byte is a backslash
+    EXPECT_EQ(IsPathSeparator(&"\x95\x5c"[1]), 1);  // seen on its own, the byte is a backslash
 }

@@ -60,7 +60,7 @@ def main():
             wine.dump_key(UNINSTALL_KEY),
             ["folder", "7"], ["folder", "16"],
         ], debug="+msgbox", captions=captions)
-        print("  " + lines[0].replace("exit", "exit code"))
+        print("  exit code " + lines[0].split()[1])
         for text, caption in zip(wine.message_box_texts(trace), captions):
             print("  message box [%s]: %s" % (caption, text.replace("\n", " ")))
         show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])

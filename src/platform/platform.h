@@ -8,9 +8,9 @@
 #include <cstdint>
 
 typedef std::uint32_t Dword;
-typedef std::int32_t Status;        // LSTATUS: a Win32 error code, 0 for success
-typedef std::uintptr_t KeyHandle;   // HKEY; 0 is the null handle
-typedef std::int32_t HResult;       // HRESULT: negative for failure, 0 (S_OK) for success
+typedef std::int32_t Status;       // LSTATUS: a Win32 error code, 0 for success
+typedef std::uintptr_t KeyHandle;  // HKEY; 0 is the null handle
+typedef std::int32_t HResult;      // HRESULT: negative for failure, 0 (S_OK) for success
 
 // The shell link object's two interfaces, IShellLinkA and IPersistFile.
 typedef struct ShellLinkInterface* ShellLinkHandle;
@@ -48,7 +48,8 @@ namespace os {
 // The whole process command line, program name included.
 const char* GetCommandLineA();
 
-// The running executable's path (module NULL); the count of bytes written, size when cut, 0 on failure.
+// The running executable's path (module NULL); the count of bytes written, size when cut, 0 on
+// failure.
 Dword GetModuleFileNameA(char* buffer, Dword size);
 
 // The profile value, cut to size - 1 bytes, or fallback; the count of bytes written.

@@ -42,7 +42,6 @@ inline bool operator==(const RegistryValue& a, const RegistryValue& b)
 {
     return a.name == b.name && a.type == b.type && a.data == b.data;
 }
-void CreateRegistryKey(const std::string& keyPath);
 void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
                       const std::string& data);
 // Opening the key for writing is refused, as for a user without the right to change it.

@@ -34,17 +34,36 @@ void Reset()
     ResetShell();
 }
 
-void SetCommandLine(const std::string& line) { commandLine = line; }
-void SetModuleFileName(const std::string& path) { moduleFileName = path; }
-void FailCall(int n) { failingCall = n; }
+void SetCommandLine(const std::string& line)
+{
+    commandLine = line;
+}
+
+void SetModuleFileName(const std::string& path)
+{
+    moduleFileName = path;
+}
+
+void FailCall(int n)
+{
+    failingCall = n;
+}
 
 void FailCallNamed(const std::string& prefix, int occurrence)
 {
     failingPrefix = prefix;
     failingOccurrence = occurrence;
 }
-int FallibleCallCount() { return callCount; }
-const std::vector<std::string>& CallLog() { return callLog; }
+
+int FallibleCallCount()
+{
+    return callCount;
+}
+
+const std::vector<std::string>& CallLog()
+{
+    return callLog;
+}
 
 void Record(const std::string& entry)
 {
@@ -54,8 +73,8 @@ void Record(const std::string& entry)
 bool EnterCall(const std::string& entry)
 {
     callLog.push_back(entry);
-    bool named = !failingPrefix.empty() && entry.rfind(failingPrefix, 0) == 0 &&
-                 --failingOccurrence == 0;
+    bool named =
+        !failingPrefix.empty() && entry.rfind(failingPrefix, 0) == 0 && --failingOccurrence == 0;
     return ++callCount == failingCall || named;
 }
 

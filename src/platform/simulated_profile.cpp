@@ -71,8 +71,8 @@ namespace os {
 Dword GetPrivateProfileStringA(const char* section, const char* key, const char* fallback,
                                char* destination, Dword size, const char* fileName)
 {
-    bool failed = sim::EnterCall(std::string("GetPrivateProfileStringA(") + key + "," +
-                                 fileName + ")");
+    bool failed =
+        sim::EnterCall(std::string("GetPrivateProfileStringA(") + key + "," + fileName + ")");
     if (size == 0) return 0;
     std::string value;
     if (failed || !FindProfileValue(fileName, section, key, &value)) value = fallback;

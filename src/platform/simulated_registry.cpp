@@ -1,5 +1,6 @@
 // An in-memory registry under HKEY_LOCAL_MACHINE that answers as the ANSI registry API does,
 // and the process heap, both counting what is still open.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -19,6 +20,7 @@ const Status kErrorInternal = 1359;
 const Dword kKeySetValue = 0x2;
 
 struct Key {
+    // cppcheck-suppress unusedStructMember ; read through keys[...].values
     std::vector<sim::RegistryValue> values;
     bool denyWrite = false;
 };
@@ -34,12 +36,12 @@ KeyHandle nextHandle = 0x1000;
 std::set<void*> liveBlocks;
 bool moreDataAlways = false;
 
-std::string Lower(const std::string& text)
+std::string Lower(std::string text)
 {
-    std::string lower = text;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return text;
 }
 
 // Lower case, empty components dropped: "SOFTWARE\\\\App\\" is "software\\app".
@@ -82,13 +84,6 @@ const OpenKey* Lookup(KeyHandle handle)
     return found == openKeys.end() ? nullptr : &found->second;
 }
 
-sim::RegistryValue* FindValue(Key& key, const std::string& name)
-{
-    for (sim::RegistryValue& value : key.values)
-        if (Lower(value.name) == Lower(name)) return &value;
-    return nullptr;
-}
-
 bool IsStringType(Dword type)
 {
     return type == 1 || type == 2 || type == 7;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
@@ -107,23 +102,29 @@ void ResetRegistry()
     moreDataAlways = false;
 }
 
-void CreateRegistryKey(const std::string& keyPath) { keys[Canonical(keyPath)]; }
-
 void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
                       const std::string& data)
 {
-    Key& key = keys[Canonical(keyPath)];
-    RegistryValue* value = FindValue(key, name);
-    if (value == nullptr) {
-        key.values.push_back({name, type, data});
+    std::vector<RegistryValue>& values = keys[Canonical(keyPath)].values;
+    auto value = std::find_if(values.begin(), values.end(),
+                              [&](const RegistryValue& v) { return Lower(v.name) == Lower(name); });
+    if (value == values.end()) {
+        values.push_back({name, type, data});
     } else {
         value->type = type;
         value->data = data;
     }
 }
 
-void DenyWriteAccess(const std::string& keyPath) { keys[Canonical(keyPath)].denyWrite = true; }
-bool RegistryKeyExists(const std::string& keyPath) { return Exists(Canonical(keyPath)); }
+void DenyWriteAccess(const std::string& keyPath)
+{
+    keys[Canonical(keyPath)].denyWrite = true;
+}
+
+bool RegistryKeyExists(const std::string& keyPath)
+{
+    return Exists(Canonical(keyPath));
+}
 
 std::vector<RegistryValue> RegistryValues(const std::string& keyPath)
 {
@@ -131,9 +132,20 @@ std::vector<RegistryValue> RegistryValues(const std::string& keyPath)
     return found == keys.end() ? std::vector<RegistryValue>() : found->second.values;
 }
 
-void ReportMoreDataAlways(bool always) { moreDataAlways = always; }
-int OpenKeyCount() { return static_cast<int>(openKeys.size()); }
-int LiveAllocationCount() { return static_cast<int>(liveBlocks.size()); }
+void ReportMoreDataAlways(bool always)
+{
+    moreDataAlways = always;
+}
+
+int OpenKeyCount()
+{
+    return static_cast<int>(openKeys.size());
+}
+
+int LiveAllocationCount()
+{
+    return static_cast<int>(liveBlocks.size());
+}
 
 }  // namespace sim
 
@@ -154,8 +166,7 @@ void Free(void* block)
     std::free(block);
 }
 
-Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword, Dword access,
-                     KeyHandle* result)
+Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword, Dword access, KeyHandle* result)
 {
     bool failed = sim::EnterCall(std::string("RegOpenKeyExA(") + (subkey ? subkey : "NULL") + ")");
     *result = 0;
@@ -207,8 +218,8 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     return kErrorSuccess;
 }
 
-Status RegSetValueExA(KeyHandle key, const char* name, Dword, Dword type,
-                      const unsigned char* data, Dword dataSize)
+Status RegSetValueExA(KeyHandle key, const char* name, Dword, Dword type, const unsigned char* data,
+                      Dword dataSize)
 {
     bool failed = sim::EnterCall(std::string("RegSetValueExA(") + name + ")");
     const OpenKey* open = Lookup(key);

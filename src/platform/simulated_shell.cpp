@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -31,6 +32,7 @@ int liveReferences = 0;
 bool Convert(const char* from, const char* to, const std::string& input, std::string* output)
 {
     iconv_t converter = iconv_open(to, from);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open reports failure so
     if (converter == reinterpret_cast<iconv_t>(-1)) return false;
     std::vector<char> buffer(input.size() * 4 + 16);
     char* in = const_cast<char*>(input.data());
@@ -43,8 +45,15 @@ bool Convert(const char* from, const char* to, const std::string& input, std::st
     return converted;
 }
 
-LinkObject* ToObject(ShellLinkHandle link) { return reinterpret_cast<LinkObject*>(link); }
-LinkObject* ToObject(PersistFileHandle file) { return reinterpret_cast<LinkObject*>(file); }
+LinkObject* ToObject(ShellLinkHandle link)
+{
+    return reinterpret_cast<LinkObject*>(link);
+}
+
+LinkObject* ToObject(PersistFileHandle file)
+{
+    return reinterpret_cast<LinkObject*>(file);
+}
 
 void DropReference(LinkObject* object)
 {
@@ -67,12 +76,35 @@ void ResetShell()
     comInitializations = 0;
 }
 
-void SetSpecialFolder(int csidl, const std::string& path) { specialFolders[csidl] = path; }
-void SetCoInitializeResult(HResult result) { coInitializeResult = result; }
-void SetSaveSuccessResult(HResult result) { saveSuccessResult = result; }
-const std::vector<ShownMessage>& MessageBoxes() { return messageBoxes; }
-int LiveComReferences() { return liveReferences; }
-int ComInitializations() { return comInitializations; }
+void SetSpecialFolder(int csidl, const std::string& path)
+{
+    specialFolders[csidl] = path;
+}
+
+void SetCoInitializeResult(HResult result)
+{
+    coInitializeResult = result;
+}
+
+void SetSaveSuccessResult(HResult result)
+{
+    saveSuccessResult = result;
+}
+
+const std::vector<ShownMessage>& MessageBoxes()
+{
+    return messageBoxes;
+}
+
+int LiveComReferences()
+{
+    return liveReferences;
+}
+
+int ComInitializations()
+{
+    return comInitializations;
+}
 
 std::string ReadSavedLink(const std::string& path)
 {
@@ -146,16 +178,15 @@ HResult Save(PersistFileHandle file, const char16_t* fileName, int)
 {
     std::u16string wide(fileName);
     std::string name;
-    Convert("UTF-16LE", "UTF-8", std::string(reinterpret_cast<const char*>(wide.data()),
-                                             wide.size() * 2), &name);
-    for (char& c : name)
-        if (c == '\\') c = '/';
+    Convert("UTF-16LE", "UTF-8",
+            std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2), &name);
+    std::replace(name.begin(), name.end(), '\\', '/');
     if (sim::EnterCall("Save(" + name + ")")) return kEFail;
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     if (!out) return static_cast<HResult>(0x80070003);  // the path was not found
     const LinkObject* object = ToObject(file);
-    out << "target=" << object->path << "\nworkdir="
-        << (object->workingDirectorySet ? object->workingDirectory : "(unset)")
+    out << "target=" << object->path
+        << "\nworkdir=" << (object->workingDirectorySet ? object->workingDirectory : "(unset)")
         << "\ndescription=" << object->description << "\n";
     return saveSuccessResult;
 }
@@ -173,21 +204,23 @@ void Release(ShellLinkHandle link)
 }
 
 // CP_ACP is code page 932 here. Characters that are not valid become U+30FB, as on Windows.
-int MultiByteToWideChar(unsigned, Dword, const char* text, int length, char16_t* wide,
-                        int wideSize)
+int MultiByteToWideChar(unsigned, Dword, const char* text, int length, char16_t* wide, int wideSize)
 {
     if (sim::EnterCall("MultiByteToWideChar")) return 0;
     std::string input = length < 0 ? std::string(text, std::char_traits<char>::length(text) + 1)
                                    : std::string(text, static_cast<std::size_t>(length));
     std::u16string units;
     for (const char* p = input.data(); p < input.data() + input.size();) {
-        std::size_t size = (static_cast<unsigned char>(*p) >= 0x81 && p + 1 < input.data() + input.size()
-                            && os::CharNextA(p) == p + 2) ? 2 : 1;
+        std::size_t size = (static_cast<unsigned char>(*p) >= 0x81 &&
+                            p + 1 < input.data() + input.size() && os::CharNextA(p) == p + 2)
+                               ? 2
+                               : 1;
         std::string utf16;
         if (Convert("CP932", "UTF-16LE", std::string(p, size), &utf16) && utf16.size() >= 2) {
             for (std::size_t i = 0; i + 1 < utf16.size(); i += 2)
-                units.push_back(static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
-                                                      static_cast<unsigned char>(utf16[i + 1]) << 8));
+                units.push_back(
+                    static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
+                                          static_cast<unsigned char>(utf16[i + 1]) << 8));
         } else {
             units.push_back(size == 1 && *p == 0 ? u'\0' : u'\u30fb');
         }

@@ -54,6 +54,7 @@ void Free(void* block)
 // HKEY_LOCAL_MACHINE is sign-extended on x64, so it is mapped rather than cast.
 static HKEY ToHkey(KeyHandle key)
 {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): handles travel through the seam as integers
     return key == kLocalMachine ? HKEY_LOCAL_MACHINE : reinterpret_cast<HKEY>(key);
 }
 
@@ -70,8 +71,8 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
                      unsigned char* data, Dword* dataSize)
 {
     DWORD nameCount = *nameSize, dataCount = *dataSize, valueType = *type;
-    Status status = ::RegEnumValueA(ToHkey(key), index, name, &nameCount, nullptr, &valueType,
-                                    data, &dataCount);
+    Status status = ::RegEnumValueA(ToHkey(key), index, name, &nameCount, nullptr, &valueType, data,
+                                    &dataCount);
     *nameSize = nameCount;
     *dataSize = dataCount;
     *type = valueType;

@@ -48,15 +48,15 @@ static Status EnumerateValue(KeyHandle key, Dword index, FoundValue* found)
     Dword nameCapacity = kFirstBufferSize, dataCapacity = kFirstBufferSize;
     if (!AllocateBuffers(found, nameCapacity, dataCapacity)) return kErrorNotEnoughMemory;
     Dword nameSize = nameCapacity, dataSize = dataCapacity, type = 0;
-    Status status = os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data,
-                                      &dataSize);
+    Status status =
+        os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data, &dataSize);
     for (int retry = 0; status == kErrorMoreData && retry < kMaxRetriesPerIndex; ++retry) {
         if (dataSize <= dataCapacity && nameSize <= nameCapacity) nameSize = kLongestValueName;
         nameCapacity = nameSize;
         dataCapacity = dataSize;
         if (!AllocateBuffers(found, nameCapacity, dataCapacity)) return kErrorNotEnoughMemory;
-        status = os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data,
-                                   &dataSize);
+        status =
+            os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data, &dataSize);
     }
     if (status != kErrorSuccess) return status;
     if (nameSize >= nameCapacity || dataSize > dataCapacity) return kErrorMoreData;

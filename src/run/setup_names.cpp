@@ -59,8 +59,8 @@ static void ComposeName(char* name, const char* const* parts, std::size_t count)
 void ComposeSetupNames()
 {
     const char* const product[] = {"SOFTWARE\\", CompanyName, "\\", AppName};
-    const char* const uninstall[] = {
-        "SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\", AppName};
+    const char* const uninstall[] = {"SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\",
+                                     AppName};
     const char* const shortcut[] = {"\\", AppName, ".lnk"};
     ComposeName(ProductKeyPath, product, 4);
     ComposeName(UninstallKeyPath, uninstall, 2);

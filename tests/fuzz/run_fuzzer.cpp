@@ -92,7 +92,8 @@ void Apply(const std::string& line, Setup* setup)
         setup->settings += rest + "\r\n";
         setup->haveSettings = true;
     } else if (verb == "reg" && fields.size() == 4) {
-        sim::SetRegistryValue(fields[0], fields[1], static_cast<Dword>(Number(fields[2])), fields[3]);
+        sim::SetRegistryValue(fields[0], fields[1], static_cast<Dword>(Number(fields[2])),
+                              fields[3]);
         setup->keys.insert(fields[0]);
     } else if (verb == "deny") {
         sim::DenyWriteAccess(rest);
@@ -134,7 +135,8 @@ void CheckUninstallWrites(const Setup& setup, const std::set<std::string>& insta
     for (const std::string& entry : sim::CallLog())
         if (entry.rfind("RegSetValueExA(", 0) == 0) {
             ++writes;
-            Require(Lower(entry) == "regsetvalueexa(uninstallstring)", "only UninstallString is written");
+            Require(Lower(entry) == "regsetvalueexa(uninstallstring)",
+                    "only UninstallString is written");
         }
     Require(writes <= 1, "at most one registry write");
     for (const auto& key : setup.before) {
@@ -145,8 +147,9 @@ void CheckUninstallWrites(const Setup& setup, const std::set<std::string>& insta
             bool complete = false;
             for (const std::string& path : installPaths)
                 complete = complete || after[i].data == Joined(path, "Uninstall.exe") + '\0';
-            Require(Lower(after[i].name) == "uninstallstring" && after[i].type == kRegSz && complete,
-                    "UninstallString set to a complete command");
+            Require(
+                Lower(after[i].name) == "uninstallstring" && after[i].type == kRegSz && complete,
+                "UninstallString set to a complete command");
         }
     }
 }
@@ -177,10 +180,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::Reset();
     sim::SetModuleFileName(scratch + "/FinishSetup.exe");
     Setup setup;
-    for (const std::string& line : Split(std::string(reinterpret_cast<const char*>(data), size), '\n'))
+    for (const std::string& line :
+         Split(std::string(reinterpret_cast<const char*>(data), size), '\n'))
         Apply(line, &setup);
     sim::SetCommandLine(setup.commandLine);
-    for (const std::string& key : setup.keys) setup.before.push_back({key, sim::RegistryValues(key)});
+    for (const std::string& key : setup.keys)
+        setup.before.push_back({key, sim::RegistryValues(key)});
     // The simulated shell saves links as host files: a name with ".." could leave the scratch
     // area, which matters here, not to the program.
     if (setup.settings.find("..") != std::string::npos) return 0;
@@ -197,8 +202,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(sim::LiveComReferences() == 0, "every COM interface released");
     Require(sim::ComInitializations() == 0, "COM released exactly when initialised");
     int attempts = 0;
-    for (const std::string& entry : sim::CallLog()) attempts += entry.rfind("SHGetSpecialFolderPathA", 0) == 0;
-    Require(sim::MessageBoxes().size() <= static_cast<std::size_t>(attempts), "one warning per attempt");
+    for (const std::string& entry : sim::CallLog())
+        attempts += entry.rfind("SHGetSpecialFolderPathA", 0) == 0;
+    Require(sim::MessageBoxes().size() <= static_cast<std::size_t>(attempts),
+            "one warning per attempt");
     std::set<std::string> installPaths = InstallPaths(setup);
     CheckUninstallWrites(setup, installPaths);
     CheckLinks(installPaths);

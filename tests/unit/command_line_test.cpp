@@ -20,8 +20,7 @@ TEST_P(CommandLineTailTest, TakesWhatFollowsTheProgramName)
 INSTANTIATE_TEST_SUITE_P(
     Rules, CommandLineTailTest,
     ::testing::Values(
-        TailCase{"Empty", "", ""},
-        TailCase{"NameOnly", "C:\\Cal\\FinishSetup.exe", ""},
+        TailCase{"Empty", "", ""}, TailCase{"NameOnly", "C:\\Cal\\FinishSetup.exe", ""},
         TailCase{"PlainName", "C:\\Cal\\FinishSetup.exe -normal", "-normal"},
         TailCase{"QuotedNameWithSpaces", "\"C:\\Program Files\\Cal\\FinishSetup.exe\" -normal",
                  "-normal"},

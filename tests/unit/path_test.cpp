@@ -23,21 +23,21 @@ TEST_P(PathTest, FindsOnlyRealSeparators)
 
 INSTANTIATE_TEST_SUITE_P(
     Cp932, PathTest,
-    ::testing::Values(
-        PathCase{"Empty", "", -1, 0},
-        PathCase{"NoSeparator", "calendar", -1, 0},
-        PathCase{"TrailingBackslash", "C:\\Cal\\", 6, 1},
-        PathCase{"NoTrailingBackslash", "C:\\Cal", 2, 0},
-        PathCase{"SlashAfterBackslash", "C:\\Cal/sub", 6, 0},
-        PathCase{"TrailingSlashIsNoBackslash", "C:\\Cal/", 6, 0},
-        PathCase{"OnlyBackslash", "\\", 0, 1},
-        PathCase{"OnlySlash", "/", 0, 0},
-        // 0x95 0x5C is one character whose second byte has the value of a backslash.
-        PathCase{"TrailByteBackslashAtEnd", "C:\\\x95\x5c", 2, 0},
-        PathCase{"TrailByteBackslashInside", "C:\\\x95\x5c" "abc", 2, 0},
-        PathCase{"RealBackslashAfterDoubleByte", "C:\\\x95\x5c\\", 5, 1},
-        PathCase{"LoneLeadByteAtEnd", "C:\\\x95", 2, 0},
-        PathCase{"LeadByteThenBackslashAtEnd", "\x95\\", -1, 0}),
+    ::testing::Values(PathCase{"Empty", "", -1, 0}, PathCase{"NoSeparator", "calendar", -1, 0},
+                      PathCase{"TrailingBackslash", "C:\\Cal\\", 6, 1},
+                      PathCase{"NoTrailingBackslash", "C:\\Cal", 2, 0},
+                      PathCase{"SlashAfterBackslash", "C:\\Cal/sub", 6, 0},
+                      PathCase{"TrailingSlashIsNoBackslash", "C:\\Cal/", 6, 0},
+                      PathCase{"OnlyBackslash", "\\", 0, 1}, PathCase{"OnlySlash", "/", 0, 0},
+                      // 0x95 0x5C is one character whose second byte has the value of a backslash.
+                      PathCase{"TrailByteBackslashAtEnd", "C:\\\x95\x5c", 2, 0},
+                      PathCase{"TrailByteBackslashInside",
+                               "C:\\\x95\x5c"
+                               "abc",
+                               2, 0},
+                      PathCase{"RealBackslashAfterDoubleByte", "C:\\\x95\x5c\\", 5, 1},
+                      PathCase{"LoneLeadByteAtEnd", "C:\\\x95", 2, 0},
+                      PathCase{"LeadByteThenBackslashAtEnd", "\x95\\", -1, 0}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; });
 
 TEST(IsPathSeparatorTest, OnlySingleByteCharacters)

@@ -44,7 +44,8 @@ struct LookupCase {
     std::string path;  // on 0: the destination's untouched content
 };
 
-class QueryInstallPathTest : public RegistryTest, public ::testing::WithParamInterface<LookupCase> {};
+class QueryInstallPathTest : public RegistryTest,
+                             public ::testing::WithParamInterface<LookupCase> {};
 
 TEST_P(QueryInstallPathTest, FindsTheValueByEnumeration)
 {
@@ -64,38 +65,63 @@ const std::string k255(255, 'p');
 INSTANTIATE_TEST_SUITE_P(
     Values, QueryInstallPathTest,
     ::testing::Values(
-        LookupCase{"Plain", {{"InstallPath", kRegSz, std::string("C:\\Cal\0", 7)}}, 256, 1, "C:\\Cal"},
-        LookupCase{"TrailingBackslashKept", {{"InstallPath", kRegSz, std::string("C:\\Cal\\\0", 8)}},
-                   256, 1, "C:\\Cal\\"},
-        LookupCase{"CapitalName", {{"INSTALLPATH", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
-        LookupCase{"SmallName", {{"installpath", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
+        LookupCase{
+            "Plain", {{"InstallPath", kRegSz, std::string("C:\\Cal\0", 7)}}, 256, 1, "C:\\Cal"},
+        LookupCase{"TrailingBackslashKept",
+                   {{"InstallPath", kRegSz, std::string("C:\\Cal\\\0", 8)}},
+                   256,
+                   1,
+                   "C:\\Cal\\"},
+        LookupCase{
+            "CapitalName", {{"INSTALLPATH", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
+        LookupCase{
+            "SmallName", {{"installpath", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
         LookupCase{"EmptyString", {{"InstallPath", kRegSz, std::string("\0", 1)}}, 256, 1, ""},
         LookupCase{"NoDataAtAll", {{"InstallPath", kRegSz, ""}}, 256, 1, ""},
         LookupCase{"ExpandableKeptUnexpanded",
-                   {{"InstallPath", kRegExpandSz, std::string("%ProgramFiles%\\Cal\0", 19)}}, 256, 1,
+                   {{"InstallPath", kRegExpandSz, std::string("%ProgramFiles%\\Cal\0", 19)}},
+                   256,
+                   1,
                    "%ProgramFiles%\\Cal"},
-        LookupCase{"UpToTheFirstZero", {{"InstallPath", kRegSz, std::string("C:\\A\0junk\0", 10)}},
-                   256, 1, "C:\\A"},
+        LookupCase{"UpToTheFirstZero",
+                   {{"InstallPath", kRegSz, std::string("C:\\A\0junk\0", 10)}},
+                   256,
+                   1,
+                   "C:\\A"},
         LookupCase{"NoZeroWithinData", {{"InstallPath", kRegBinary, "C:\\Cal"}}, 256, 1, "C:\\Cal"},
-        LookupCase{"NoZeroInFullBuffer", {{"InstallPath", kRegBinary, std::string(1024, 'x')}}, 2048,
-                   1, std::string(1024, 'x')},
+        LookupCase{"NoZeroInFullBuffer",
+                   {{"InstallPath", kRegBinary, std::string(1024, 'x')}},
+                   2048,
+                   1,
+                   std::string(1024, 'x')},
         LookupCase{"AnyType", {{"InstallPath", kRegDword, std::string("AB\0\0", 4)}}, 256, 1, "AB"},
         LookupCase{"BigValueBefore",
                    {{"Big", kRegBinary, kBig}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
-                   256, 1, "C:\\A"},
+                   256,
+                   1,
+                   "C:\\A"},
         LookupCase{"LongNameBefore",
                    {{kLongName, kRegSz, "x"}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
-                   256, 1, "C:\\A"},
-        LookupCase{"LongNameAndBigDataBefore",
-                   {{kLongName, kRegBinary, kBig}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
-                   256, 1, "C:\\A"},
+                   256,
+                   1,
+                   "C:\\A"},
+        LookupCase{
+            "LongNameAndBigDataBefore",
+            {{kLongName, kRegBinary, kBig}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
+            256,
+            1,
+            "C:\\A"},
         LookupCase{"FirstMatchWins",
                    {{"InstallPath", kRegSz, std::string("C:\\A\0", 5)}, {"Other", kRegSz, "C:\\B"}},
-                   256, 1, "C:\\A"},
+                   256,
+                   1,
+                   "C:\\A"},
         LookupCase{"FitsExactly", {{"InstallPath", kRegSz, k255 + '\0'}}, 256, 1, k255},
         LookupCase{"TooLongIsNotFound", {{"InstallPath", kRegSz, k255 + "p" + '\0'}}, 256, 0, ""},
-        LookupCase{"LongerNameOnly", {{"InstallPathX", kRegSz, std::string("C:\\A\0", 5)}}, 256, 0, ""},
-        LookupCase{"ShorterNameOnly", {{"InstallPat", kRegSz, std::string("C:\\A\0", 5)}}, 256, 0, ""},
+        LookupCase{
+            "LongerNameOnly", {{"InstallPathX", kRegSz, std::string("C:\\A\0", 5)}}, 256, 0, ""},
+        LookupCase{
+            "ShorterNameOnly", {{"InstallPat", kRegSz, std::string("C:\\A\0", 5)}}, 256, 0, ""},
         LookupCase{"NoKey", {}, 256, 0, ""}),
     [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
 
@@ -168,23 +194,39 @@ RegistryValue Command(const std::string& text, const std::string& name = "Uninst
 INSTANTIATE_TEST_SUITE_P(
     Entries, UpdateUninstallStringTest,
     ::testing::Values(
-        UninstallCase{"BackslashInserted", "C:\\Cal", {kDisplayName, kOldCommand}, 1,
+        UninstallCase{"BackslashInserted",
+                      "C:\\Cal",
+                      {kDisplayName, kOldCommand},
+                      1,
                       {kDisplayName, Command("C:\\Cal\\Uninstall.exe")}},
-        UninstallCase{"TrailingBackslashKept", "C:\\Cal\\", {kOldCommand}, 1,
+        UninstallCase{"TrailingBackslashKept",
+                      "C:\\Cal\\",
+                      {kOldCommand},
+                      1,
                       {Command("C:\\Cal\\Uninstall.exe")}},
-        UninstallCase{"SlashIsNoBackslash", "C:\\Cal/", {kOldCommand}, 1,
+        UninstallCase{"SlashIsNoBackslash",
+                      "C:\\Cal/",
+                      {kOldCommand},
+                      1,
                       {Command("C:\\Cal/\\Uninstall.exe")}},
-        UninstallCase{"DoubleByteTrailByte", "C:\\\x95\x5c", {kOldCommand}, 1,
+        UninstallCase{"DoubleByteTrailByte",
+                      "C:\\\x95\x5c",
+                      {kOldCommand},
+                      1,
                       {Command("C:\\\x95\x5c\\Uninstall.exe")}},
-        UninstallCase{"NameCaseKeptTypeReplaced", "C:\\Cal",
-                      {{"uninstallstring", kRegExpandSz, "%x%"}}, 1,
+        UninstallCase{"NameCaseKeptTypeReplaced",
+                      "C:\\Cal",
+                      {{"uninstallstring", kRegExpandSz, "%x%"}},
+                      1,
                       {Command("C:\\Cal\\Uninstall.exe", "uninstallstring")}},
         UninstallCase{"NoValueLeftAlone", "C:\\Cal", {kDisplayName}, 0, {kDisplayName}},
         UninstallCase{"NoEntryNotCreated", "C:\\Cal", {}, 0, {}},
-        UninstallCase{"FitsExactly", std::string(245, 'p'), {kOldCommand}, 1,
+        UninstallCase{"FitsExactly",
+                      std::string(245, 'p'),
+                      {kOldCommand},
+                      1,
                       {Command(std::string(245, 'p') + "\\Uninstall.exe")}},
-        UninstallCase{"TooLongNotWritten", std::string(246, 'p'), {kOldCommand}, 0,
-                      {kOldCommand}}),
+        UninstallCase{"TooLongNotWritten", std::string(246, 'p'), {kOldCommand}, 0, {kOldCommand}}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return info.param.name; });
 
 TEST_F(RegistryTest, EntryWithoutWriteAccessIsLeftAlone)
@@ -212,5 +254,7 @@ TEST_F(RegistryTest, KeyPathReachesTheRegistryAsComposed)
     sim::SetRegistryValue(kUninstallKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
     char path[kMaxPath] = "C:\\Cal";
     EXPECT_EQ(UpdateUninstallString(path, sizeof path), 1);
-    EXPECT_EQ(CountCalls("RegOpenKeyExA(SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\App)"), 1);
+    EXPECT_EQ(
+        CountCalls("RegOpenKeyExA(SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\App)"),
+        1);
 }

@@ -26,21 +26,20 @@ TEST_P(GateTest, RunsOnlyForTheSingleArgumentNormal)
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, GateTest,
-    ::testing::Values(
-        GateCase{"NoArgument", "C:\\Cal\\FinishSetup.exe", false},
-        GateCase{"Normal", "C:\\Cal\\FinishSetup.exe -normal", true},
-        GateCase{"Capitals", "C:\\Cal\\FinishSetup.exe -NORMAL", true},
-        GateCase{"MixedCase", "C:\\Cal\\FinishSetup.exe -NoRmAl", true},
-        GateCase{"TrailingSpace", "C:\\Cal\\FinishSetup.exe -normal ", false},
-        GateCase{"SecondArgument", "C:\\Cal\\FinishSetup.exe -normal -x", false},
-        GateCase{"QuotedArgument", "C:\\Cal\\FinishSetup.exe \"-normal\"", false},
-        GateCase{"QuotedPathWithSpaces", "\"C:\\Program Files\\Cal\\FinishSetup.exe\" -normal",
-                 true},
-        GateCase{"TabsAndSpaces", "FinishSetup.exe \t  \t-normal", true},
-        GateCase{"Prefix", "FinishSetup.exe -norma", false},
-        GateCase{"Longer", "FinishSetup.exe -normally", false},
-        // The fold is ASCII only: a full-width letter is no 'n'.
-        GateCase{"NoCodePageFolding", "FinishSetup.exe -\x82\x8eormal", false}),
+    ::testing::Values(GateCase{"NoArgument", "C:\\Cal\\FinishSetup.exe", false},
+                      GateCase{"Normal", "C:\\Cal\\FinishSetup.exe -normal", true},
+                      GateCase{"Capitals", "C:\\Cal\\FinishSetup.exe -NORMAL", true},
+                      GateCase{"MixedCase", "C:\\Cal\\FinishSetup.exe -NoRmAl", true},
+                      GateCase{"TrailingSpace", "C:\\Cal\\FinishSetup.exe -normal ", false},
+                      GateCase{"SecondArgument", "C:\\Cal\\FinishSetup.exe -normal -x", false},
+                      GateCase{"QuotedArgument", "C:\\Cal\\FinishSetup.exe \"-normal\"", false},
+                      GateCase{"QuotedPathWithSpaces",
+                               "\"C:\\Program Files\\Cal\\FinishSetup.exe\" -normal", true},
+                      GateCase{"TabsAndSpaces", "FinishSetup.exe \t  \t-normal", true},
+                      GateCase{"Prefix", "FinishSetup.exe -norma", false},
+                      GateCase{"Longer", "FinishSetup.exe -normally", false},
+                      // The fold is ASCII only: a full-width letter is no 'n'.
+                      GateCase{"NoCodePageFolding", "FinishSetup.exe -\x82\x8eormal", false}),
     [](const ::testing::TestParamInfo<GateCase>& info) { return info.param.name; });
 
 TEST_F(GateTest, ReadsTheNamesInOrderAndComposesThem)
@@ -81,7 +80,10 @@ protected:
         sim::SetSpecialFolder(kCsidlStartup, directory + "/Startup");
         sim::SetSpecialFolder(kCsidlDesktopDirectory, directory + "/Desktop");
     }
-    std::string UninstallString() const { return sim::RegistryValues(kEntry).at(0).data; }
+    std::string UninstallString() const
+    {
+        return sim::RegistryValues(kEntry).at(0).data;
+    }
     std::string SavedLink(const char* folder) const
     {
         return sim::ReadSavedLink(directory + "/" + folder + "/App.lnk");

@@ -74,8 +74,13 @@ TEST_F(ReadSetupValueTest, ReadsBesideTheExecutableNotTheWorkingDirectory)
 // A directory name ending in 0x95 0x5C must not be cut after the 0x5C.
 TEST_F(ReadSetupValueTest, DoesNotCutInsideADoubleByteCharacter)
 {
-    sim::SetModuleFileName(directory + "/d\x95\x5c" "FinishSetup.exe");
-    WriteFile(directory + "/d\x95\x5c" "ImInitial", "[SYS]\nApplicationName=Wrong\n");
+    sim::SetModuleFileName(directory +
+                           "/d\x95\x5c"
+                           "FinishSetup.exe");
+    WriteFile(directory +
+                  "/d\x95\x5c"
+                  "ImInitial",
+              "[SYS]\nApplicationName=Wrong\n");
     WriteSettings("Right", "");
     EXPECT_EQ(Read("ApplicationName"), "Right");
 }
@@ -102,8 +107,7 @@ TEST_P(UnusableModulePathTest, LeavesTheNameEmpty)
 INSTANTIATE_TEST_SUITE_P(
     Paths, UnusableModulePathTest,
     ::testing::Values(
-        ModulePathCase{"ModuleNameFails", "", 1},
-        ModulePathCase{"ProfileReadFails", "", 2},
+        ModulePathCase{"ModuleNameFails", "", 1}, ModulePathCase{"ProfileReadFails", "", 2},
         ModulePathCase{"NoSeparator", "FinishSetup.exe", 0},
         ModulePathCase{"ModulePathCut", "/" + std::string(300, 'd') + "/FinishSetup.exe", 0},
         // The directory and its separator take 251 bytes; with "ImInitial" the path needs 261.
@@ -142,9 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
         CompositionCase{"Typical", "App", "Firm", "SOFTWARE\\Firm\\App", kUninstallRoot + "App",
                         "\\App.lnk"},
         CompositionCase{"BothEmpty", "", "", "SOFTWARE\\\\", kUninstallRoot, "\\.lnk"},
-        CompositionCase{"UninstallFullAt74", std::string(74, 'a'), "",
-                        "SOFTWARE\\\\" + std::string(74, 'a'), kUninstallRoot + std::string(74, 'a'),
-                        "\\" + std::string(74, 'a') + ".lnk"},
+        CompositionCase{
+            "UninstallFullAt74", std::string(74, 'a'), "", "SOFTWARE\\\\" + std::string(74, 'a'),
+            kUninstallRoot + std::string(74, 'a'), "\\" + std::string(74, 'a') + ".lnk"},
         CompositionCase{"UninstallUnavailableAt75", std::string(75, 'a'), "",
                         "SOFTWARE\\\\" + std::string(75, 'a'), "",
                         "\\" + std::string(75, 'a') + ".lnk"},

@@ -105,12 +105,14 @@ TEST_F(ShortcutTest, CallsTheShellLinkObjectInOrder)
     ASSERT_EQ(PlaceShortcut(kStartupFolder), 0);
     std::vector<std::string> shellCalls;
     for (const std::string& entry : sim::CallLog())
-        if (entry.rfind("Reg", 0) != 0 && entry.rfind("Allocate", 0) != 0) shellCalls.push_back(entry);
+        if (entry.rfind("Reg", 0) != 0 && entry.rfind("Allocate", 0) != 0)
+            shellCalls.push_back(entry);
     std::vector<std::string> expected = {
-        "SHGetSpecialFolderPathA(7)", "CoCreateShellLink", "QueryPersistFile",
-        "SetPath(C:\\Cal\\calendar.exe)", "SetDescription(App)", "SetWorkingDirectory(C:\\Cal)",
-        "MultiByteToWideChar", "Save(" + directory + "/Startup/App.lnk)",
-        "Release(IPersistFile)", "Release(IShellLinkA)"};
+        "SHGetSpecialFolderPathA(7)", "CoCreateShellLink",
+        "QueryPersistFile",           "SetPath(C:\\Cal\\calendar.exe)",
+        "SetDescription(App)",        "SetWorkingDirectory(C:\\Cal)",
+        "MultiByteToWideChar",        "Save(" + directory + "/Startup/App.lnk)",
+        "Release(IPersistFile)",      "Release(IShellLinkA)"};
     EXPECT_EQ(shellCalls, expected);
     EXPECT_EQ(CountCalls("RegOpenKeyExA(SOFTWARE\\Firm\\App)"), 2);  // target, working directory
 }
@@ -137,19 +139,19 @@ TEST_P(ShellFailureTest, OnlyTheSaveDecides)
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, ShellFailureTest,
-    ::testing::Values(
-        FailureCase{"FolderUnknown", "SHGetSpecialFolderPathA", 1, -1, ""},
-        FailureCase{"Create", "CoCreateShellLink", 1, -1, ""},
-        FailureCase{"Query", "QueryPersistFile", 1, -1, ""},
-        FailureCase{"SetPath", "SetPath", 1, 0, "target=\nworkdir=C:\\Cal\ndescription=App\n"},
-        FailureCase{"SetDescription", "SetDescription", 1, 0,
-                    "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=\n"},
-        FailureCase{"SetWorkingDirectory", "SetWorkingDirectory", 1, 0,
-                    Link("C:\\Cal\\calendar.exe", "(unset)")},
-        FailureCase{"SecondInstallPathRead", "RegEnumValueA", 2, 0,
-                    Link("C:\\Cal\\calendar.exe", "(unset)")},
-        FailureCase{"Conversion", "MultiByteToWideChar", 1, -1, ""},
-        FailureCase{"Save", "Save", 1, -1, ""}),
+    ::testing::Values(FailureCase{"FolderUnknown", "SHGetSpecialFolderPathA", 1, -1, ""},
+                      FailureCase{"Create", "CoCreateShellLink", 1, -1, ""},
+                      FailureCase{"Query", "QueryPersistFile", 1, -1, ""},
+                      FailureCase{"SetPath", "SetPath", 1, 0,
+                                  "target=\nworkdir=C:\\Cal\ndescription=App\n"},
+                      FailureCase{"SetDescription", "SetDescription", 1, 0,
+                                  "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=\n"},
+                      FailureCase{"SetWorkingDirectory", "SetWorkingDirectory", 1, 0,
+                                  Link("C:\\Cal\\calendar.exe", "(unset)")},
+                      FailureCase{"SecondInstallPathRead", "RegEnumValueA", 2, 0,
+                                  Link("C:\\Cal\\calendar.exe", "(unset)")},
+                      FailureCase{"Conversion", "MultiByteToWideChar", 1, -1, ""},
+                      FailureCase{"Save", "Save", 1, -1, ""}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(ShortcutTest, SuccessCodeOtherThanZeroIsAFailure)

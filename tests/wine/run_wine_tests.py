@@ -224,7 +224,8 @@ def run_case(prefix, folders, case):
     captions = []
     lines, trace = prefix.probe(commands + [wine.dump_key(entry_key(case.app))],
                                 debug="+profile,+msgbox", captions=captions)
-    outcome = Outcome(exit_codes=lines[:case.runs], trace=trace,
+    outcome = Outcome(exit_codes=[" ".join(line.split()[:2]) for line in lines[:case.runs]],
+                      trace=trace,
                       entry=wine.parse_dump(lines[case.runs]),
                       boxes=list(zip(wine.message_box_texts(trace), captions)),
                       startup_link=wine.read_link(os.path.join(startup, case.app + ".lnk")),

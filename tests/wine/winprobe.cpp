@@ -1,13 +1,15 @@
 // The Wine tests' helper, run inside the prefix. It reads commands from a file, one a line,
 // fields separated by tabs and every field but the first hex-encoded (so that code page 932
 // bytes pass unchanged), and writes one result line per command to an output file:
-//   run EXE CWD CMDLINE        -> "exit N"        starts EXE with exactly CMDLINE, waits
+//   run EXE CWD CMDLINE        -> "exit N us T peak_kb M"  starts EXE with exactly CMDLINE,
+//                                 waits; T: microseconds from start to exit, M: peak working set
 //   set KEY NAME TYPE DATA     -> "set N"         creates KEY under HKLM, writes the value
 //   delete KEY                 -> "delete N"      removes KEY and its subkeys
 //   dump KEY                   -> "missing" | "key" and " NAME,TYPE,DATA" for each value
 //   folder CSIDL               -> "folder PATH"   (CSIDL in decimal, PATH hex)
 //   exists PATH                -> "exists 0|1"
 #include <windows.h>
+#include <psapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -53,15 +55,23 @@ static std::string Run(const std::vector<std::string>& f)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         cwd.c_str(), &startup, &process))
         return "error " + std::to_string(GetLastError());
     WaitForSingleObject(process.hProcess, INFINITE);
+    QueryPerformanceCounter(&end);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return "exit " + std::to_string(code);
+    long long micros = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+    return "exit " + std::to_string(code) + " us " + std::to_string(micros) + " peak_kb " +
+           std::to_string(memory.PeakWorkingSetSize / 1024);
 }
 
 static std::string Set(const std::vector<std::string>& f)
@@ -71,8 +81,9 @@ static std::string Set(const std::vector<std::string>& f)
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return "set " + std::to_string(status);
     std::string data = FromHex(f[4]);
-    status = RegSetValueExA(key, FromHex(f[2]).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
-                            reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    status =
+        RegSetValueExA(key, FromHex(f[2]).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
+                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return "set " + std::to_string(status);
 }
@@ -80,13 +91,15 @@ static std::string Set(const std::vector<std::string>& f)
 static std::string Dump(const std::vector<std::string>& f)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return "missing";
     std::string out = "key";
     std::vector<char> name(70000);
     std::vector<BYTE> data(1 << 20);
     for (DWORD index = 0;; ++index) {
-        DWORD nameSize = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size());
+        DWORD nameSize = static_cast<DWORD>(name.size()),
+              dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
         if (RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(),
                           &dataSize) != ERROR_SUCCESS)
@@ -111,7 +124,8 @@ static std::string Perform(const std::vector<std::string>& f)
     if (command == "run" && f.size() == 4) return Run(f);
     if (command == "set" && f.size() == 5) return Set(f);
     if (command == "delete" && f.size() == 2)
-        return "delete " + std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str()));
+        return "delete " +
+               std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str()));
     if (command == "dump" && f.size() == 2) return Dump(f);
     if (command == "folder" && f.size() == 2) return SpecialFolder(f);
     if (command == "exists" && f.size() == 2)

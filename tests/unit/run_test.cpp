@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
     Results, ComInitializationTest,
     ::testing::Values(ComCase{"Ok", 0, true}, ComCase{"AlreadyInitialized", 1, true},
                       ComCase{"ChangedMode", static_cast<HResult>(0x80010106), false},
-                      ComCase{"Failed", kEFail, false}),
+                      ComCase{"InitializationFails", kEFail, false}),
     [](const ::testing::TestParamInfo<ComCase>& info) { return info.param.name; });
 
 TEST_F(RunTest, PointsTheUninstallEntryAtUninstallExe)

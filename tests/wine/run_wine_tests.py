@@ -88,6 +88,7 @@ class Case:
     app: str = APP
     boxes: list = field(default_factory=list)  # the (text, caption) of each box expected
     remove_startup_folder: bool = False
+    settings_name: str = "ImInitial"
 
 
 def expect_settings_read_from(directory):
@@ -192,6 +193,16 @@ CASES = [
          check=all_of(expect_entry(value("DisplayName", JAPANESE_APP + "\0"),
                                    value("UninstallString", "C:\\Cal\\Uninstall.exe\0")),
                       expect_links(*[link("C:\\Cal\\calendar.exe", "C:\\Cal", JAPANESE_APP)] * 2))),
+    Case("settings with spaces, quotes and other letter case",
+         settings=b'[sys]\r\napplicationname = "App" \r\n  CRCOMPANY=\tFirm\r\n', check=RAN),
+    Case("a 200-byte name is read as its first 127 bytes, and composes no key",
+         settings=settings("a" * 200, COMPANY), app="a" * 200,
+         registry=installed("C:\\Cal", app="a" * 200), boxes=[(INSTALL_PATH_WARNING, "a" * 127)],
+         check=all_of(expect_links(None, None),
+                      expect_entry(value("DisplayName", "a" * 200 + "\0"),
+                                   value("UninstallString", OLD_COMMAND)))),
+    Case("a settings file with an extension is not read", settings_name="ImInitial.ini",
+         boxes=[(INSTALL_PATH_WARNING, "")], check=UNTOUCHED),
     Case("install path warning with a Japanese caption", app=JAPANESE_APP,
          settings=settings(JAPANESE_APP, COMPANY), registry=installed(None, app=JAPANESE_APP),
          boxes=[(INSTALL_PATH_WARNING, JAPANESE_APP)]),
@@ -210,12 +221,12 @@ def run_case(prefix, folders, case):
             os.remove(path)
     if case.remove_startup_folder:
         shutil.rmtree(startup, ignore_errors=True)
-    ini = prefix.unix_path(PROGRAM_DIR + "\\ImInitial")
-    if case.settings is None:
-        if os.path.exists(ini):
-            os.remove(ini)
-    else:
-        with open(ini, "wb") as f:
+    for name in ("ImInitial", "ImInitial.ini"):
+        path = prefix.unix_path(PROGRAM_DIR + "\\" + name)
+        if os.path.exists(path):
+            os.remove(path)
+    if case.settings is not None:
+        with open(prefix.unix_path(PROGRAM_DIR + "\\" + case.settings_name), "wb") as f:
             f.write(case.settings)
     keys = {product_key(case.app), entry_key(case.app)} | {key for key, *_ in case.registry}
     prefix.probe([wine.delete_key(key) for key in sorted(keys)] +

@@ -86,7 +86,7 @@ class Prefix:
         with open(log, "wb") as out:
             process = subprocess.Popen([WINE] + args, env=env, stdin=subprocess.DEVNULL,
                                        stdout=out, stderr=subprocess.STDOUT)
-            deadline = time.monotonic() + 300
+            deadline = time.monotonic() + 120
             while process.poll() is None:
                 if time.monotonic() > deadline:
                     process.kill()
@@ -105,7 +105,7 @@ class Prefix:
     def _dismiss_windows(self, captions):
         """X reuses window ids across Wine's processes: a window is new when its id was not
         visible at the previous look."""
-        visible = set(filter(None, self._xdotool("search", "--onlyvisible", "--name", ".")))
+        visible = set(filter(None, self._xdotool("search", "--onlyvisible", "--name", ".*")))
         for window in sorted(visible):
             if window not in self.dismissed:
                 captions.append(self._xdotool("getwindowname", window)[0])

@@ -36,27 +36,40 @@ KeyHandle nextHandle = 0x1000;
 std::set<void*> liveBlocks;
 bool moreDataAlways = false;
 
-std::string Lower(std::string text)
+// Registry names compare without case; only single-byte letters fold, never the second byte
+// of a double-byte character.
+std::string Lower(const std::string& text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return text;
+    std::string lower;
+    for (const char* at = text.c_str(); *at != 0;) {
+        const char* next = os::CharNextA(at);
+        char c = *at;
+        if (next == at + 1 && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        lower += c;
+        lower.append(at + 1, next);
+        at = next;
+    }
+    return lower;
 }
 
-// Lower case, empty components dropped: "SOFTWARE\\\\App\\" is "software\\app".
+// Lower case, empty components dropped: "SOFTWARE\\\\App\\" is "software\\app". The path is read
+// character by character in code page 932, as Windows reads it after converting it to
+// UTF-16: the second byte of a double-byte character is no separator, even when it is 0x5C.
 std::string Canonical(const std::string& path)
 {
+    std::string text = path.substr(0, path.find('\0'));  // an ANSI string ends at its zero
     std::string result, component;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '\\') {
+    for (const char* at = text.c_str();;) {
+        const char* next = os::CharNextA(at);
+        if (*at == 0 || (*at == '\\' && next == at + 1)) {
             if (!component.empty()) result += (result.empty() ? "" : "\\") + Lower(component);
             component.clear();
+            if (*at == 0) return result;
         } else {
-            component += path[i];
+            component.append(at, next);
         }
+        at = next;
     }
-    return result;
 }
 
 std::string Join(const std::string& parent, const char* subkey)
@@ -106,10 +119,12 @@ void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword
                       const std::string& data)
 {
     std::vector<RegistryValue>& values = keys[Canonical(keyPath)].values;
-    auto value = std::find_if(values.begin(), values.end(),
-                              [&](const RegistryValue& v) { return Lower(v.name) == Lower(name); });
+    std::string valueName = name.substr(0, name.find('\0'));  // as RegSetValueExA would take it
+    auto value = std::find_if(values.begin(), values.end(), [&](const RegistryValue& v) {
+        return Lower(v.name) == Lower(valueName);
+    });
     if (value == values.end()) {
-        values.push_back({name, type, data});
+        values.push_back({valueName, type, data});
     } else {
         value->type = type;
         value->data = data;

@@ -42,8 +42,8 @@ int WinMain(void*, void*, const char* commandTail, int)
     return 0;
 }
 
-// The tail is computed here from the whole command line rather than taken from the start-up
-// code, whose rules for quotes and separators differ between runtimes.
+// The program's entry, called by the platform's entry point: there is no C runtime start-up
+// to compute the command-line tail, so it is computed here, by the program's own rules.
 int StartProgram()
 {
     return WinMain(nullptr, nullptr, CommandLineTail(os::GetCommandLineA()), 0);

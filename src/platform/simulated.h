@@ -30,9 +30,9 @@ bool EnterCall(const std::string& entry);
 // Records a call of an operation that does not fail.
 void Record(const std::string& entry);
 
-// The registry under HKEY_LOCAL_MACHINE. Paths are matched without ASCII case, and empty
-// components are skipped as Windows skips them ("a\\b" is "a\b"). Values keep their
-// creation order.
+// The registry under HKEY_LOCAL_MACHINE. Paths are matched without ASCII case. The paths given
+// here may hold empty components ("a\\b" is "a\b"), but RegOpenKeyExA refuses a subkey with
+// one, as Windows does. Values keep their creation order.
 struct RegistryValue {
     std::string name;
     Dword type;

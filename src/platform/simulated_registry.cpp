@@ -52,7 +52,8 @@ std::string Lower(const std::string& text)
     return lower;
 }
 
-// Lower case, empty components dropped: "SOFTWARE\\\\App\\" is "software\\app". The path is read
+// Lower case, empty components dropped: "SOFTWARE\\\\App\\" is "software\\app", as the tests
+// name keys; the program's own opens are held to HasEmptyComponent. The path is read
 // character by character in code page 932, as Windows reads it after converting it to
 // UTF-16: the second byte of a double-byte character is no separator, even when it is 0x5C.
 std::string Canonical(const std::string& path)
@@ -70,6 +71,22 @@ std::string Canonical(const std::string& path)
         }
         at = next;
     }
+}
+
+// Windows' tree search reads "a\\b", "\a" and "a\" as holding a key named "", which no key
+// is: the open fails. (Its cache of recently opened keys may collapse the separators, and Wine
+// always does; neither can be relied on.) Stepped by characters, as Canonical does.
+bool HasEmptyComponent(const char* subkey)
+{
+    bool afterSeparator = true;
+    for (const char* at = subkey; *at != 0;) {
+        const char* next = os::CharNextA(at);
+        bool separator = *at == '\\' && next == at + 1;
+        if (separator && afterSeparator) return true;
+        afterSeparator = separator;
+        at = next;
+    }
+    return afterSeparator && *subkey != 0;
 }
 
 std::string Join(const std::string& parent, const char* subkey)
@@ -188,6 +205,7 @@ Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword, Dword access, 
     const OpenKey* parentKey = Lookup(parent);
     if (parentKey == nullptr) return kErrorInvalidHandle;
     if (failed) return kErrorInternal;
+    if (subkey != nullptr && HasEmptyComponent(subkey)) return kErrorFileNotFound;
     std::string path = Join(parentKey->path, subkey);
     if (!Exists(path)) return kErrorFileNotFound;
     auto key = keys.find(path);

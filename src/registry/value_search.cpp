@@ -1,5 +1,6 @@
 #include "registry/value_search.h"
 
+#include "run/path.h"
 #include "run/text.h"
 
 // Enough for the data to grow between two calls, and for a name longer than the buffer.
@@ -7,11 +8,16 @@ static const int kMaxRetriesPerIndex = 8;
 static const Dword kFirstBufferSize = 1024;
 static const Status kErrorNotEnoughMemory = 8;
 
+// Windows' tree search takes "a\\b" for a key "" under "a", which no key is: the open fails,
+// except when Windows' cache of recently opened keys happens to hold the collapsed path. So
+// the key is opened by the path that the cache, and Wine always, resolve it to.
 LocalMachineKey OpenLocalMachineKey(const char* keyPath, Dword access)
 {
     LocalMachineKey opened = {0, 0};
+    char collapsed[kMaxPath];
     os::RegOpenKeyExA(kLocalMachine, nullptr, 0, kKeyRead, &opened.root);
-    os::RegOpenKeyExA(opened.root, keyPath, 0, access, &opened.key);
+    if (CollapseKeyPath(collapsed, sizeof collapsed, keyPath))
+        os::RegOpenKeyExA(opened.root, collapsed, 0, access, &opened.key);
     return opened;
 }
 

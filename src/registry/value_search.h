@@ -11,9 +11,10 @@ struct FoundValue {
     Dword dataSize;
 };
 
-// A key under HKEY_LOCAL_MACHINE, opened relative to a handle of the root itself. A key that
-// cannot be opened (missing, or refused for the access asked) keeps the null handle, on
-// which the enumeration fails: the search then finds nothing.
+// A key under HKEY_LOCAL_MACHINE, opened relative to a handle of the root itself, by its path
+// with runs of backslashes made one and none leading or trailing. A key that cannot be opened
+// (missing, or refused for the access asked) keeps the null handle, on which the enumeration
+// fails: the search then finds nothing.
 struct LocalMachineKey {
     KeyHandle root;
     KeyHandle key;

@@ -38,3 +38,35 @@ int AppendFileName(char* buffer, std::size_t capacity, const char* fileName)
     std::memcpy(buffer + used, fileName, std::strlen(fileName) + 1);
     return 1;
 }
+
+// Only a backslash separates registry keys; a slash is part of a key's name.
+static int IsKeySeparator(const char* position)
+{
+    return *position == '\\' && os::CharNextA(position) == position + 1;
+}
+
+int CollapseKeyPath(char* buffer, std::size_t capacity, const char* keyPath)
+{
+    std::size_t used = 0, separatorPending = 0;
+    if (capacity == 0) return 0;
+    buffer[0] = 0;
+    for (const char* at = keyPath; *at != 0;) {
+        const char* next = os::CharNextA(at);
+        if (IsKeySeparator(at)) {
+            separatorPending = used > 0;
+        } else {
+            std::size_t length = static_cast<std::size_t>(next - at);
+            if (used + separatorPending + length >= capacity) {
+                buffer[0] = 0;
+                return 0;
+            }
+            if (separatorPending) buffer[used++] = '\\';
+            std::memcpy(buffer + used, at, length);
+            used += length;
+            buffer[used] = 0;
+            separatorPending = 0;
+        }
+        at = next;
+    }
+    return 1;
+}

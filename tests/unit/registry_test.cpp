@@ -248,13 +248,55 @@ TEST_F(RegistryTest, UnavailableEntryPathWritesNothing)
     EXPECT_TRUE(sim::CallLog().empty());
 }
 
-// The key path keeps its doubled backslash; the registry skips the empty component.
-TEST_F(RegistryTest, KeyPathReachesTheRegistryAsComposed)
+// The composed path's doubled backslash is an empty key name to Windows, and the open fails;
+// the program opens the key by the collapsed path.
+TEST_F(RegistryTest, KeyPathReachesTheRegistryCollapsed)
 {
     sim::SetRegistryValue(kUninstallKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
+    KeyHandle key = 1;
+    EXPECT_EQ(os::RegOpenKeyExA(kLocalMachine, UninstallKeyPath, 0, kKeyRead, &key), 2);
+    EXPECT_EQ(key, 0u);
     char path[kMaxPath] = "C:\\Cal";
     EXPECT_EQ(UpdateUninstallString(path, sizeof path), 1);
     EXPECT_EQ(
-        CountCalls("RegOpenKeyExA(SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\App)"),
+        CountCalls("RegOpenKeyExA(SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\App)"),
         1);
 }
+
+struct KeyPathCase {
+    const char* name;
+    std::string company, app;
+    std::string productKey, entryKey;  // where the installation put its keys
+};
+
+class KeyPathTest : public RegistryTest, public ::testing::WithParamInterface<KeyPathCase> {};
+
+TEST_P(KeyPathTest, OpensNoEmptyComponentAndCutsNoCharacter)
+{
+    const KeyPathCase& c = GetParam();
+    ClearSetupNames();
+    std::strcpy(AppName, c.app.c_str());
+    std::strcpy(CompanyName, c.company.c_str());
+    ComposeSetupNames();
+    sim::SetRegistryValue(c.productKey, "InstallPath", kRegSz, "C:\\Cal");
+    sim::SetRegistryValue(c.entryKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
+    char path[kMaxPath] = "";
+    EXPECT_EQ(QueryInstallPath(path, sizeof path), 1);
+    EXPECT_EQ(UpdateUninstallString(path, sizeof path), 1);
+    ExpectNothingLeftOpen();
+}
+
+const std::string kEntries = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// 表 is 0x95 0x5C: its second byte is no separator, so it neither merges with the backslash
+// after it nor is dropped at the end.
+INSTANTIATE_TEST_SUITE_P(
+    Names, KeyPathTest,
+    ::testing::Values(KeyPathCase{"EmptyCompany", "", "App", "SOFTWARE\\App", kEntries + "App"},
+                      KeyPathCase{"SeparatorsAroundNames", "\\Firm\\", "App\\",
+                                  "SOFTWARE\\Firm\\App", kEntries + "App"},
+                      KeyPathCase{"CompanyEndsInTrailByte", "\x95\x5c", "App",
+                                  "SOFTWARE\\\x95\x5c\\App", kEntries + "App"},
+                      KeyPathCase{"AppEndsInTrailByte", "Firm", "\x95\x5c",
+                                  "SOFTWARE\\Firm\\\x95\x5c", kEntries + "\x95\x5c"}),
+    [](const ::testing::TestParamInfo<KeyPathCase>& info) { return info.param.name; });

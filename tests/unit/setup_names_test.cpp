@@ -98,7 +98,9 @@ TEST_P(UnusableModulePathTest, LeavesTheNameEmpty)
 {
     WriteSettings("App", "Firm");
     WriteFile("ImInitial", "[SYS]\nApplicationName=App\n");  // in the working directory
-    sim::SetModuleFileName(GetParam().modulePath.empty() ? programPath : GetParam().modulePath);
+    std::string path = GetParam().modulePath;
+    if (path.rfind("{dir}", 0) == 0) path = directory + path.substr(5);  // the settings' folder
+    sim::SetModuleFileName(path.empty() ? programPath : path);
     sim::FailCall(GetParam().failingCall);
     EXPECT_EQ(Read("ApplicationName"), "");
     std::filesystem::remove("ImInitial");
@@ -110,6 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModulePathCase{"ModuleNameFails", "", 1}, ModulePathCase{"ProfileReadFails", "", 2},
         ModulePathCase{"NoSeparator", "FinishSetup.exe", 0},
         ModulePathCase{"ModulePathCut", "/" + std::string(300, 'd') + "/FinishSetup.exe", 0},
+        // Cut inside a folder's name, below the folder that holds the settings.
+        ModulePathCase{"CutBelowTheSettings", "{dir}/" + std::string(300, 'd') + "/x.exe", 0},
         // The directory and its separator take 251 bytes; with "ImInitial" the path needs 261.
         ModulePathCase{"SettingsPathTooLong", "/" + std::string(249, 'd') + "/x", 0}),
     [](const ::testing::TestParamInfo<ModulePathCase>& info) { return info.param.name; });

@@ -123,6 +123,7 @@ struct FailureCase {
     int occurrence;
     int result;
     std::string link;
+    int saves;  // Save calls made: none where the link path or the object was missing
 };
 
 class ShellFailureTest : public ShortcutTest, public ::testing::WithParamInterface<FailureCase> {};
@@ -132,6 +133,7 @@ TEST_P(ShellFailureTest, OnlyTheSaveDecides)
     sim::FailCallNamed(GetParam().failingCall, GetParam().occurrence);
     EXPECT_EQ(PlaceShortcut(kStartupFolder), GetParam().result);
     EXPECT_EQ(StartupLink(), GetParam().link);
+    EXPECT_EQ(CountCalls("Save("), GetParam().saves);
     ExpectWarnings(GetParam().result == 0 ? std::vector<std::string>{}
                                           : std::vector<std::string>{kShortcutWarning});
     ExpectNothingLeftOpen();
@@ -139,19 +141,19 @@ TEST_P(ShellFailureTest, OnlyTheSaveDecides)
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, ShellFailureTest,
-    ::testing::Values(FailureCase{"FolderUnknown", "SHGetSpecialFolderPathA", 1, -1, ""},
-                      FailureCase{"Create", "CoCreateShellLink", 1, -1, ""},
-                      FailureCase{"Query", "QueryPersistFile", 1, -1, ""},
-                      FailureCase{"SetPath", "SetPath", 1, 0,
-                                  "target=\nworkdir=C:\\Cal\ndescription=App\n"},
-                      FailureCase{"SetDescription", "SetDescription", 1, 0,
-                                  "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=\n"},
-                      FailureCase{"SetWorkingDirectory", "SetWorkingDirectory", 1, 0,
-                                  Link("C:\\Cal\\calendar.exe", "(unset)")},
-                      FailureCase{"SecondInstallPathRead", "RegEnumValueA", 2, 0,
-                                  Link("C:\\Cal\\calendar.exe", "(unset)")},
-                      FailureCase{"Conversion", "MultiByteToWideChar", 1, -1, ""},
-                      FailureCase{"Save", "Save", 1, -1, ""}),
+    ::testing::Values(
+        FailureCase{"FolderUnknown", "SHGetSpecialFolderPathA", 1, -1, "", 0},
+        FailureCase{"Create", "CoCreateShellLink", 1, -1, "", 0},
+        FailureCase{"Query", "QueryPersistFile", 1, -1, "", 0},
+        FailureCase{"SetPath", "SetPath", 1, 0, "target=\nworkdir=C:\\Cal\ndescription=App\n", 1},
+        FailureCase{"SetDescription", "SetDescription", 1, 0,
+                    "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=\n", 1},
+        FailureCase{"SetWorkingDirectory", "SetWorkingDirectory", 1, 0,
+                    Link("C:\\Cal\\calendar.exe", "(unset)"), 1},
+        FailureCase{"SecondInstallPathRead", "RegEnumValueA", 2, 0,
+                    Link("C:\\Cal\\calendar.exe", "(unset)"), 1},
+        FailureCase{"Conversion", "MultiByteToWideChar", 1, -1, "", 0},
+        FailureCase{"Save", "Save", 1, -1, "", 1}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(ShortcutTest, SuccessCodeOtherThanZeroIsAFailure)

@@ -21,6 +21,7 @@ UNINSTALL_ROOT = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY = 1, 2, 3
 APP, COMPANY = "App", "Firm"
 JAPANESE_APP = "\u4e88\u5b9a\u8868"  # three characters whose second bytes in cp932 are 0x5C
+TRAIL_BYTE_COMPANY = "\u8868"  # 0x95 0x5C
 OLD_COMMAND = "C:\\old\\remove.exe /x\0"
 INSTALL_PATH_WARNING = ("\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u30d1\u30b9\u304c\u898b\u3064\u304b"
                         "\u308a\u307e\u305b\u3093\u3067\u3057\u305f\u3002\n\u30ab\u30ec\u30f3\u30c0"
@@ -36,8 +37,8 @@ def settings(app, company):
         company.encode("cp932") + b"\r\n"
 
 
-def product_key(app=APP):
-    return "SOFTWARE\\%s\\%s" % (COMPANY, app)
+def product_key(app=APP, company=COMPANY):
+    return "SOFTWARE\\%s\\%s" % (company, app)
 
 
 def entry_key(app=APP):
@@ -50,12 +51,12 @@ def value(name, data, value_type=REG_SZ):
     return (name.encode("cp932"), value_type, encode(data))
 
 
-def installed(install_path, app=APP, install_type=REG_SZ, entry=None):
+def installed(install_path, app=APP, install_type=REG_SZ, entry=None, company=COMPANY):
     """A calendar installation: its InstallPath and its uninstall entry's values."""
     if entry is None:
         entry = [("DisplayName", app + "\0"), ("UninstallString", OLD_COMMAND)]
-    values = [] if install_path is None else [(product_key(app), "InstallPath", install_type,
-                                               install_path + "\0")]
+    values = [] if install_path is None else [(product_key(app, company), "InstallPath",
+                                               install_type, install_path + "\0")]
     return values + [(entry_key(app), name, REG_SZ, data) for name, data in entry]
 
 
@@ -63,6 +64,7 @@ def installed(install_path, app=APP, install_type=REG_SZ, entry=None):
 class Outcome:
     exit_codes: List[str]
     trace: str
+    pids: List[str]  # the program's process ids, as the +pid trace writes them
     entry: Optional[list] = None  # the uninstall entry's values after the run, None: no key
     boxes: list = field(default_factory=list)  # (text, caption) of each message box shown
     startup_link: Optional[dict] = None  # lnkinfo's fields, None: no file
@@ -74,6 +76,14 @@ class Outcome:
         pattern = r'trace:profile:GetPrivateProfileStringW L"SYS",L"(\w+)",.*,L"(.*)"\s*$'
         return [(m.group(1), m.group(2).replace("\\\\", "\\"))
                 for m in re.finditer(pattern, self.trace, re.MULTILINE)]
+
+    def key_opens(self):
+        """The key paths that the program's processes opened relative to an open key, from
+        the +reg trace."""
+        pattern = r'^(\w{4}):\w{4}:trace:reg:NtOpenKeyEx \(0x\w+,L"((?:[^"\\]|\\.)*)"'
+        return [m.group(2).replace("\\\\", "\\")
+                for m in re.finditer(pattern, self.trace, re.MULTILINE)
+                if m.group(1) in self.pids]
 
 
 @dataclass
@@ -89,6 +99,7 @@ class Case:
     boxes: list = field(default_factory=list)  # the (text, caption) of each box expected
     remove_startup_folder: bool = False
     settings_name: str = "ImInitial"
+    trace_registry: bool = False
 
 
 def expect_settings_read_from(directory):
@@ -122,6 +133,16 @@ def expect_no_run(outcome):
     expect_links(None, None)(outcome)
 
 
+def expect_no_empty_key_name(outcome):
+    """Windows reads "a\\\\b" as a key named "" under a, and fails to open it, where Wine
+    does not: every key the program opens must be named without an empty component."""
+    opens = outcome.key_opens()
+    bad = [path for path in opens if "" in path.split("\\")]
+    assert not bad, bad
+    wanted = {product_key().lower(), entry_key().lower()}
+    assert wanted <= {path.lower() for path in opens}, "not opened: %s" % wanted
+
+
 def expect_startup_folder(outcome):
     assert outcome.startup_folder_exists
 
@@ -143,6 +164,11 @@ BIG = bytes(range(256)) * 20
 CASES = [
     Case("no argument", command_line=QUOTED_EXE, check=expect_no_run),
     Case("-normal", check=RAN),
+    Case("typical run opens no key path with an empty component", trace_registry=True,
+         check=all_of(RAN, expect_no_empty_key_name)),
+    Case("company ending in a 0x5C trail byte, key path kept whole",
+         settings=settings(APP, TRAIL_BYTE_COMPANY),
+         registry=installed("C:\\Cal", company=TRAIL_BYTE_COMPANY), check=RAN),
     Case("-NORMAL", command_line=QUOTED_EXE + " -NORMAL", check=RAN),
     Case("trailing space", command_line=QUOTED_EXE + " -normal ", check=expect_no_run),
     Case("second argument", command_line=QUOTED_EXE + " -normal x", check=expect_no_run),
@@ -233,10 +259,11 @@ def run_case(prefix, folders, case):
                  [wine.set_value(*value) for value in case.registry])
     commands = [wine.run_command(EXE, case.cwd, case.command_line)] * case.runs
     captions = []
+    debug = "+pid,+profile,+msgbox" + (",+reg" if case.trace_registry else "")
     lines, trace = prefix.probe(commands + [wine.dump_key(entry_key(case.app))],
-                                debug="+profile,+msgbox", captions=captions)
+                                debug=debug, captions=captions)
     outcome = Outcome(exit_codes=[" ".join(line.split()[:2]) for line in lines[:case.runs]],
-                      trace=trace,
+                      trace=trace, pids=[line.split()[7] for line in lines[:case.runs]],
                       entry=wine.parse_dump(lines[case.runs]),
                       boxes=list(zip(wine.message_box_texts(trace), captions)),
                       startup_link=wine.read_link(os.path.join(startup, case.app + ".lnk")),

@@ -1,8 +1,9 @@
 // The Wine tests' helper, run inside the prefix. It reads commands from a file, one a line,
 // fields separated by tabs and every field but the first hex-encoded (so that code page 932
 // bytes pass unchanged), and writes one result line per command to an output file:
-//   run EXE CWD CMDLINE        -> "exit N us T peak_kb M"  starts EXE with exactly CMDLINE,
-//                                 waits; T: microseconds from start to exit, M: peak working set
+//   run EXE CWD CMDLINE        -> "exit N us T peak_kb M pid P"  starts EXE with exactly
+//                                 CMDLINE, waits; T: microseconds from start to exit, M: peak
+//                                 working set, P: its process id, as Wine's +pid trace shows it
 //   set KEY NAME TYPE DATA     -> "set N"         creates KEY under HKLM, writes the value
 //   delete KEY                 -> "delete N"      removes KEY and its subkeys
 //   dump KEY                   -> "missing" | "key" and " NAME,TYPE,DATA" for each value
@@ -70,8 +71,10 @@ static std::string Run(const std::vector<std::string>& f)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     long long micros = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%04lx", static_cast<unsigned long>(process.dwProcessId));
     return "exit " + std::to_string(code) + " us " + std::to_string(micros) + " peak_kb " +
-           std::to_string(memory.PeakWorkingSetSize / 1024);
+           std::to_string(memory.PeakWorkingSetSize / 1024) + " pid " + pid;
 }
 
 static std::string Set(const std::vector<std::string>& f)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "run/path.h"
 
@@ -48,3 +49,32 @@ TEST(IsPathSeparatorTest, OnlySingleByteCharacters)
     EXPECT_EQ(IsPathSeparator("\x95\x5c"), 0);
     EXPECT_EQ(IsPathSeparator(&"\x95\x5c"[1]), 1);  // seen on its own, the byte is a backslash
 }
+
+struct CollapseCase {
+    const char* name;
+    std::string path;
+    std::size_t capacity;
+    int result;
+    std::string collapsed;
+};
+
+class CollapseKeyPathTest : public ::testing::TestWithParam<CollapseCase> {};
+
+TEST_P(CollapseKeyPathTest, OneSeparatorBetweenNamesAndNoneAround)
+{
+    const CollapseCase& c = GetParam();
+    std::vector<char> buffer(c.capacity, 'x');  // exactly the capacity: the sanitizer sees overruns
+    EXPECT_EQ(CollapseKeyPath(buffer.data(), c.capacity, c.path.c_str()), c.result);
+    EXPECT_EQ(std::string(buffer.data()), c.collapsed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cp932, CollapseKeyPathTest,
+    ::testing::Values(CollapseCase{"Doubled", "a\\\\b", 8, 1, "a\\b"},
+                      CollapseCase{"LeadingAndTrailing", "\\\\ab\\c\\\\", 8, 1, "ab\\c"},
+                      CollapseCase{"TrailByteKept", "a\\\x95\x5c\\\\b", 8, 1, "a\\\x95\x5c\\b"},
+                      CollapseCase{"SlashIsPartOfAName", "a//b", 8, 1, "a//b"},
+                      CollapseCase{"FitsExactly", "ab\\\\cd", 6, 1, "ab\\cd"},
+                      CollapseCase{"OneByteOver", "ab\\\\cde", 6, 0, ""},
+                      CollapseCase{"Empty", "", 1, 1, ""}),
+    [](const ::testing::TestParamInfo<CollapseCase>& info) { return info.param.name; });

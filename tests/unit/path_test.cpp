@@ -75,6 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
                       CollapseCase{"TrailByteKept", "a\\\x95\x5c\\\\b", 8, 1, "a\\\x95\x5c\\b"},
                       CollapseCase{"SlashIsPartOfAName", "a//b", 8, 1, "a//b"},
                       CollapseCase{"FitsExactly", "ab\\\\cd", 6, 1, "ab\\cd"},
-                      CollapseCase{"OneByteOver", "ab\\\\cde", 6, 0, ""},
+                      CollapseCase{"SeparatorOneByteOver", "abcd\\\\e", 6, 0, ""},
                       CollapseCase{"Empty", "", 1, 1, ""}),
     [](const ::testing::TestParamInfo<CollapseCase>& info) { return info.param.name; });

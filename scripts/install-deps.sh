@@ -2,9 +2,16 @@
 # Installs what the build and the tests need on a fresh Debian 12 machine; does nothing when all is there.
 set -euo pipefail
 
+# wine32:i386 runs the shipped PE32. Where the kernel cannot execute i386 code, the tests run
+# its loader under qemu-i386-static, with a small preloaded library built by gcc -m32.
 packages=(cmake ninja-build g++ clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
           libgtest-dev libclang-rt-14-dev clang-tidy clang-format cppcheck
-          wine wine64 xvfb xdotool x11-utils liblnk-utils locales python3 file)
+          wine wine64 wine32:i386 qemu-user-static gcc-multilib nsis
+          xvfb xdotool x11-utils liblnk-utils locales python3 file)
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do

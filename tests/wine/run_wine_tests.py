@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Runs FinishSetup.exe (the x64 build) under wine64 against the real registry, profile
-reader and command-line handling, one table row a case, and checks what each run did."""
+"""Runs FinishSetup.exe under Wine against the real registry, profile reader, shell link
+object and command-line handling, one table row a case, and checks what each run did: the x64
+build under wine64, or the shipped PE32 under a 32-bit Wine."""
 import argparse
 import os
 import re
 import shutil
+import subprocess
 import sys
+import tempfile
+import time
 import traceback
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
@@ -275,8 +279,85 @@ def run_case(prefix, folders, case):
     case.check(outcome)
 
 
+# The example installer (examples/calendar.nsi): what it installs, and where.
+SETUP = "C:\\calendar-setup.exe"
+CALENDAR, CALENDAR_COMPANY = "Calendar", "Example Soft"
+CALENDAR_DIR = "C:\\Program Files\\Calendar"
+CALENDAR_FILES = ["Uninstall.exe", "FinishSetup.exe", "calendar.exe", "ImInitial"]
+
+
+def build_installer(prefix, args):
+    """The example installer around this build's exe: the x86 stub for the PE32, the amd64
+    stub for the x64 build."""
+    stand_in = os.path.join(prefix.root, "calendar.exe")
+    with open(stand_in, "w") as f:
+        f.write("a stand-in for the calendar application\n")
+    target = "x86-unicode" if args.wine == "wine32" else "amd64-unicode"
+    program = os.path.abspath(os.path.join(args.build, "FinishSetup.exe"))
+    subprocess.run(["makensis", "-V2", "-DTARGET=" + target, "-DFINISHSETUP_EXE=" + program,
+                    "-DCALENDAR_EXE=" + stand_in, "-DOUTFILE=" + prefix.unix_path(SETUP),
+                    args.installer], check=True, stdin=subprocess.DEVNULL)
+
+
+def installed_calendar(prefix, folders):
+    """What of the installation is there: keys (None when missing), files, shortcuts."""
+    keys = [product_key(CALENDAR, CALENDAR_COMPANY), entry_key(CALENDAR),
+            "SOFTWARE\\" + CALENDAR_COMPANY]
+    lines, _ = prefix.probe([wine.dump_key(key) for key in keys])
+    files = [name for name in CALENDAR_FILES
+             if os.path.exists(prefix.unix_path(CALENDAR_DIR + "\\" + name))]
+    links = [wine.read_link(os.path.join(folder, CALENDAR + ".lnk")) for folder in folders]
+    return [wine.parse_dump(line) for line in lines], files, links
+
+
+def run_installer_life_cycle(prefix, folders, args):
+    """Installs silently, as an installer author ships the program; then removes the
+    application as Programs and Features would, through the UninstallString the program wrote
+    (Wine's uninstaller runs it)."""
+    build_installer(prefix, args)
+    captions = []
+    lines, trace = prefix.probe([wine.run_command(SETUP, "C:\\", '"%s" /S' % SETUP)],
+                                debug="+msgbox", captions=captions)
+    assert lines[0].split()[:2] == ["exit", "0"], lines
+    assert wine.message_box_texts(trace) == [] and captions == [], captions
+    (product, entry, _), files, links = installed_calendar(prefix, folders)
+    assert product == [value("InstallPath", CALENDAR_DIR + "\0")], product
+    assert entry == [value("DisplayName", CALENDAR + "\0"),
+                     value("UninstallString", CALENDAR_DIR + "\\Uninstall.exe\0")], entry
+    assert files == CALENDAR_FILES, files
+    assert links == [link(CALENDAR_DIR + "\\calendar.exe", CALENDAR_DIR, CALENDAR)] * 2, links
+
+    code, log = prefix.call(["uninstaller", "--remove", CALENDAR], "uninstaller")
+    assert code == 0, log[-2000:]
+    # The uninstaller runs on from a copy of itself in the temporary folder: wait for it.
+    deadline = time.monotonic() + prefix.wine.timeout
+    while True:
+        keys, files, links = installed_calendar(prefix, folders)
+        if keys == [None] * 3 and not files and links == [None] * 2:
+            break
+        assert time.monotonic() < deadline, (keys, files, links)
+        time.sleep(1)
+    assert not os.path.exists(prefix.unix_path(CALENDAR_DIR)), os.listdir(
+        prefix.unix_path(CALENDAR_DIR))
+
+
+def make_prefix(args, display):
+    root = tempfile.mkdtemp(prefix="finishsetup-wine-")
+    try:
+        chosen = wine.wine64() if args.wine == "wine64" else wine.wine32(os.path.join(root, "qemu"))
+    except BaseException:
+        shutil.rmtree(root, ignore_errors=True)
+        raise
+    print("wine: %s; program: %s" % (chosen.description,
+                                      os.path.join(args.build, "FinishSetup.exe")), flush=True)
+    started = time.monotonic()
+    prefix = wine.Prefix(args.build, display.name, chosen, root)
+    print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
+    return prefix
+
+
 def run_cases(args, display):
-    prefix = wine.Prefix(args.build, display.name)
+    prefix = make_prefix(args, display)
     passed = failed = 0
     try:
         lines, _ = prefix.probe([["folder", "7"], ["folder", "16"]])
@@ -286,16 +367,23 @@ def run_cases(args, display):
         os.makedirs(prefix.unix_path(ELSEWHERE), exist_ok=True)
         with open(prefix.unix_path(ELSEWHERE + "\\ImInitial"), "wb") as f:
             f.write(settings("Wrong", "Wrong"))
-        for case in CASES:
-            if args.k not in case.name:
+        checks = [(case.name, lambda case=case: run_case(prefix, folders, case))
+                  for case in CASES]
+        if args.installer:
+            checks.append(("installer: silent install, then removal through Wine's uninstaller",
+                           lambda: run_installer_life_cycle(prefix, folders, args)))
+        for name, check in checks:
+            if args.k not in name:
                 continue
+            started = time.monotonic()
             try:
-                run_case(prefix, folders, case)
+                check()
                 passed += 1
-                print("ok      %s" % case.name)
+                print("ok      %5.1f s  %s" % (time.monotonic() - started, name), flush=True)
             except Exception:
                 failed += 1
-                print("FAILED  %s\n%s" % (case.name, traceback.format_exc()))
+                print("FAILED  %5.1f s  %s\n%s" % (time.monotonic() - started, name,
+                                                  traceback.format_exc()), flush=True)
     finally:
         prefix.close()
     return passed, failed
@@ -303,7 +391,10 @@ def run_cases(args, display):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True, help="the win64 build directory")
+    parser.add_argument("--build", required=True,
+                        help="the build directory: build/win64 for wine64, build/win32 for wine32")
+    parser.add_argument("--wine", choices=("wine64", "wine32"), default="wine64")
+    parser.add_argument("--installer", help="the example installer's script: also runs its life cycle")
     parser.add_argument("-k", default="", help="run only the cases whose name contains this")
     args = parser.parse_args()
 

@@ -1,4 +1,5 @@
-"""A private Wine prefix for the end-to-end tests, and the helper that acts inside it.
+"""A private Wine prefix for the end-to-end tests, the helper that acts inside it, and the
+Wines to run it with: wine64 for the x64 build, a 32-bit Wine for the shipped PE32.
 
 Wine's helper processes inherit stdout and stderr, so output travels through files only.
 """
@@ -11,6 +12,79 @@ import time
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINESERVER64 = "/usr/lib/wine/wineserver64"  # serves 32-bit clients as well
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Wine:
+    """One way to start Wine: its loader, its server, what both need in their environment,
+    and how long a Wine call and the prefix's first boot may take (qemu makes the 32-bit one
+    about ten times slower)."""
+
+    def __init__(self, description, loader, server, env=None, timeout=120):
+        self.description = description
+        self.loader = loader
+        self.server = server
+        self.env = env or {}
+        self.timeout = timeout
+        self.boot_timeout = 2 * timeout
+        self.boot_attempts = 2
+
+
+def wine64():
+    return Wine("wine64", WINE, WINESERVER)
+
+
+def wine32(workdir):
+    """The 32-bit Wine (Debian's wine32:i386): run directly where the kernel runs i386 code,
+    else under qemu-i386-static from a runtime directory made in workdir. Raises
+    RuntimeError when neither can be had."""
+    if not os.path.exists(WINE32_LOADER):
+        raise RuntimeError("no 32-bit Wine: %s is missing (wine32:i386)" % WINE32_LOADER)
+    try:
+        subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
+        return Wine("wine32, run directly", WINE32_LOADER, WINESERVER,
+                    {"WINEARCH": "win32"})
+    except OSError:  # ENOEXEC: this kernel does not execute i386 code
+        pass
+    except subprocess.SubprocessError as error:
+        raise RuntimeError("the 32-bit Wine does not start: %s" % error)
+    return Wine("wine32 under qemu-i386-static (this kernel does not run i386 code)",
+                *make_qemu_runtime(workdir), timeout=600)
+
+
+def make_qemu_runtime(root):
+    """A private copy of the 32-bit loader behind a qemu launcher. Wine starts each further
+    process by exec'ing <directory of /proc/self/exe>/<basename of argv[0]>, ignoring
+    WINELOADER for the same bitness: the launcher, named wine, is what it finds there, so
+    children run under qemu too. Returns the loader, the server and the environment."""
+    qemu = shutil.which("qemu-i386-static")
+    if qemu is None:
+        raise RuntimeError("no qemu-i386-static (qemu-user-static) to run the 32-bit Wine")
+    bindir = os.path.join(root, "lib", "wine")
+    os.makedirs(bindir)
+    os.makedirs(os.path.join(root, "share"))
+    shutil.copy(WINE32_LOADER, os.path.join(bindir, "wine.bin"))
+    os.symlink(WINESERVER64, os.path.join(bindir, "wineserver"))
+    os.symlink("/usr/share/wine", os.path.join(root, "share", "wine"))
+    for lib, flag in (("i386-linux-gnu", "-m32"), ("x86_64-linux-gnu", "-m64")):
+        os.makedirs(os.path.join(root, "lib", lib))
+        # The fixups for the i386 processes; the x86_64 build is empty, for sh and the server.
+        subprocess.run(["gcc", flag, "-O2", "-shared", "-fPIC", "-o",
+                        os.path.join(root, "lib", lib, "qemu-fixups.so"),
+                        os.path.join(HERE, "qemu_fixups.c"), "-ldl"], check=True)
+    os.symlink("/usr/lib/i386-linux-gnu/wine", os.path.join(root, "lib", "i386-linux-gnu", "wine"))
+    launcher = os.path.join(bindir, "wine")
+    with open(launcher, "w") as f:
+        f.write('#!/bin/sh\nexec "%s" -0 "%s" "%s" "$@"\n' % (
+            qemu, launcher, os.path.join(bindir, "wine.bin")))
+    os.chmod(launcher, 0o755)
+    env = {"WINEARCH": "win32",
+           "WINELOADERNOEXEC": "1",  # no preloader: its re-exec would reach the kernel
+           "LD_PRELOAD": os.path.join(root, "$LIB", "qemu-fixups.so")}
+    return launcher, os.path.join(bindir, "wineserver"), env
 
 
 def hexed(data):
@@ -44,33 +118,49 @@ class Display:
 class Prefix:
     """One prefix per test run: wineboot takes seconds, so every case reuses it."""
 
-    def __init__(self, build_dir, display=None):
-        self.root = tempfile.mkdtemp(prefix="finishsetup-wine-")
+    def __init__(self, build_dir, display=None, wine=None, root=None):
+        self.wine = wine or wine64()
+        self.root = root or tempfile.mkdtemp(prefix="finishsetup-wine-")
         self.drive_c = os.path.join(self.root, "prefix", "drive_c")
         home = os.path.join(self.root, "home")
         os.makedirs(home)
         self.env = dict(os.environ)
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE"):
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE", "WINEARCH", "WINELOADER"):
             self.env.pop(name, None)
         self.env.update({
             "WINEPREFIX": os.path.join(self.root, "prefix"),
             "HOME": home,
             "LC_ALL": "ja_JP.UTF-8",
             "LANG": "ja_JP.UTF-8",
-            "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree=d;mshtml=d",
+            "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree=d;mshtml=d;winedbg.exe=d",
             "WINEDEBUG": "-all",
         })
+        self.env.update(self.wine.env)
         self.dismissed = set()
         if display:
             self.env["DISPLAY"] = display
         try:
-            self._wine(["wineboot", "-i"], "wineboot", dismiss=False)  # its window closes itself
+            self._boot()
             shutil.copy(os.path.join(build_dir, "winprobe.exe"), self.drive_c)
         except BaseException:
             self.close()
             raise
         self.program = os.path.join(build_dir, "FinishSetup.exe")
         self.calls = 0
+
+    def _boot(self):
+        """wineboot -i, retried on a fresh prefix: under qemu a background service may crash
+        and leave it waiting."""
+        for attempt in range(self.wine.boot_attempts):
+            try:
+                self._wine(["wineboot", "-i"], "wineboot", dismiss=False,  # closes itself
+                           timeout=self.wine.boot_timeout)
+                return
+            except RuntimeError:
+                if attempt + 1 == self.wine.boot_attempts:
+                    raise
+                self.stop_server()
+                shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
 
     def unix_path(self, windows_path):
         assert windows_path[:3].upper() == "C:\\"
@@ -80,13 +170,13 @@ class Prefix:
         os.makedirs(self.unix_path(directory), exist_ok=True)
         shutil.copy(self.program, self.unix_path(directory + "\\FinishSetup.exe"))
 
-    def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True):
+    def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True, timeout=None):
         env = dict(self.env, WINEDEBUG=debug)
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out:
-            process = subprocess.Popen([WINE] + args, env=env, stdin=subprocess.DEVNULL,
+            process = subprocess.Popen([self.wine.loader] + args, env=env, stdin=subprocess.DEVNULL,
                                        stdout=out, stderr=subprocess.STDOUT)
-            deadline = time.monotonic() + 120
+            deadline = time.monotonic() + (timeout or self.wine.timeout)
             while process.poll() is None:
                 if time.monotonic() > deadline:
                     process.kill()
@@ -96,6 +186,11 @@ class Prefix:
                 time.sleep(0.2)
         with open(log, "rb") as f:
             return process.returncode, f.read().decode("utf-8", "replace")
+
+    def call(self, args, log_name):
+        """Runs a Wine program (wine's own, or a path inside the prefix) to its end, dismissing
+        any window it shows; returns its exit code and its output."""
+        return self._wine(args, log_name)
 
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
@@ -131,10 +226,18 @@ class Prefix:
         with open(result) as f:
             return f.read().splitlines(), trace
 
+    def stop_server(self):
+        """Kills the prefix's processes and waits for its server to go: a new prefix at the
+        same path could otherwise meet the old server."""
+        for flag in ("-k", "-w"):
+            try:
+                subprocess.call([self.wine.server, flag], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, timeout=60)
+            except subprocess.TimeoutExpired:
+                pass
+
     def close(self):
-        subprocess.call([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                        stderr=subprocess.DEVNULL)
-        time.sleep(0.5)
+        self.stop_server()
         shutil.rmtree(self.root, ignore_errors=True)
 
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: builds the program and runs it under wine64 on a sample installation.
+# The main job: builds the program and runs the shipped PE32 under a 32-bit Wine on a sample
+# installation (the x64 build under wine64 where no 32-bit Wine starts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

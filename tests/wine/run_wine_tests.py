@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs FinishSetup.exe under Wine against the real registry, profile reader, shell link
 object and command-line handling, one table row a case, and checks what each run did: the x64
-build under wine64, or the shipped PE32 under a 32-bit Wine."""
+build under wine64 (--wine wine64), or the shipped PE32 in a 32-bit prefix (wine32) or in a
+64-bit prefix, as on 64-bit Windows (wow64). The helper, winprobe.exe, comes from the same
+build as the program, so that it writes and reads the registry view the program sees."""
 import argparse
 import os
 import re
@@ -22,6 +24,7 @@ EXE = PROGRAM_DIR + "\\FinishSetup.exe"
 QUOTED_EXE = '"%s"' % EXE
 ELSEWHERE = "C:\\elsewhere"
 UNINSTALL_ROOT = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+WOW6432NODE = "SOFTWARE\\WOW6432Node\\"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY = 1, 2, 3
 APP, COMPANY = "App", "Firm"
 JAPANESE_APP = "\u4e88\u5b9a\u8868"  # three characters whose second bytes in cp932 are 0x5C
@@ -55,13 +58,15 @@ def value(name, data, value_type=REG_SZ):
     return (name.encode("cp932"), value_type, encode(data))
 
 
-def installed(install_path, app=APP, install_type=REG_SZ, entry=None, company=COMPANY):
-    """A calendar installation: its InstallPath and its uninstall entry's values."""
+def installed(install_path, app=APP, install_type=REG_SZ, entry=None, company=COMPANY,
+              root="SOFTWARE\\"):
+    """A calendar installation: its InstallPath and its uninstall entry's values; root: where
+    SOFTWARE stands (SOFTWARE\\WOW6432Node\\, the 32-bit view seen from the 64-bit one)."""
     if entry is None:
         entry = [("DisplayName", app + "\0"), ("UninstallString", OLD_COMMAND)]
-    values = [] if install_path is None else [(product_key(app, company), "InstallPath",
-                                               install_type, install_path + "\0")]
-    return values + [(entry_key(app), name, REG_SZ, data) for name, data in entry]
+    values = [] if install_path is None else [
+        (root + product_key(app, company)[9:], "InstallPath", install_type, install_path + "\0")]
+    return values + [(root + entry_key(app)[9:], name, REG_SZ, data) for name, data in entry]
 
 
 @dataclass
@@ -104,6 +109,9 @@ class Case:
     remove_startup_folder: bool = False
     settings_name: str = "ImInitial"
     trace_registry: bool = False
+    view: Optional[str] = None  # the registry view of the fixture's keys and of the entry read back
+    entry_key: Optional[str] = None  # the entry read back, when not entry_key(app)
+    wines: tuple = ("wine64", "wine32", "wow64")  # the Wines it runs under
 
 
 def expect_settings_read_from(directory):
@@ -236,6 +244,16 @@ CASES = [
     Case("install path warning with a Japanese caption", app=JAPANESE_APP,
          settings=settings(JAPANESE_APP, COMPANY), registry=installed(None, app=JAPANESE_APP),
          boxes=[(INSTALL_PATH_WARNING, JAPANESE_APP)]),
+
+    # The PE32 on 64-bit Windows reads and writes the 32-bit view, which the 64-bit view shows
+    # under WOW6432Node; an installer that writes only the 64-bit view is not seen at all.
+    Case("32-bit view: keys written under WOW6432Node from the 64-bit view are found",
+         view="64", registry=installed("C:\\Cal", root=WOW6432NODE),
+         entry_key=WOW6432NODE + entry_key()[9:], wines=("wow64",),
+         check=all_of(REWRITTEN, expect_links(CAL_LINK, CAL_LINK))),
+    Case("keys only in the 64-bit view: install path warning, nothing rewritten", view="64",
+         boxes=[(INSTALL_PATH_WARNING, APP)], wines=("wow64",),
+         check=all_of(UNTOUCHED, expect_links(None, None))),
 ]
 
 
@@ -243,7 +261,8 @@ def assert_missing(outcome):
     assert outcome.entry is None, outcome.entry
 
 
-def run_case(prefix, folders, case):
+def run_case(prefix, folders, case, views):
+    """views: the registry views to clear the case's keys in."""
     startup, desktop = folders
     for folder in folders:
         path = os.path.join(folder, case.app + ".lnk")
@@ -259,12 +278,13 @@ def run_case(prefix, folders, case):
         with open(prefix.unix_path(PROGRAM_DIR + "\\" + case.settings_name), "wb") as f:
             f.write(case.settings)
     keys = {product_key(case.app), entry_key(case.app)} | {key for key, *_ in case.registry}
-    prefix.probe([wine.delete_key(key) for key in sorted(keys)] +
-                 [wine.set_value(*value) for value in case.registry])
+    prefix.probe([wine.delete_key(key, view) for key in sorted(keys) for view in views] +
+                 [wine.set_value(*value, view=case.view) for value in case.registry])
     commands = [wine.run_command(EXE, case.cwd, case.command_line)] * case.runs
     captions = []
     debug = "+pid,+profile,+msgbox" + (",+reg" if case.trace_registry else "")
-    lines, trace = prefix.probe(commands + [wine.dump_key(entry_key(case.app))],
+    entry = case.entry_key or entry_key(case.app)
+    lines, trace = prefix.probe(commands + [wine.dump_key(entry, case.view)],
                                 debug=debug, captions=captions)
     outcome = Outcome(exit_codes=[" ".join(line.split()[:2]) for line in lines[:case.runs]],
                       trace=trace, pids=[line.split()[7] for line in lines[:case.runs]],
@@ -279,10 +299,25 @@ def run_case(prefix, folders, case):
     case.check(outcome)
 
 
+@dataclass
+class Mode:
+    """What a Wine of --wine gives: the installer stub for its build, where that installer
+    puts the application, and the registry views a case's keys may be in."""
+    make: Callable[[str], wine.Wine]
+    installer_target: str
+    program_files: str
+    views: tuple = (None,)
+
+
+MODES = {
+    "wine64": Mode(lambda workdir: wine.wine64(), "amd64-unicode", "C:\\Program Files"),
+    "wine32": Mode(wine.wine32, "x86-unicode", "C:\\Program Files"),
+    "wow64": Mode(wine.wow64, "x86-unicode", "C:\\Program Files (x86)", (None, "64")),
+}
+
 # The example installer (examples/calendar.nsi): what it installs, and where.
 SETUP = "C:\\calendar-setup.exe"
 CALENDAR, CALENDAR_COMPANY = "Calendar", "Example Soft"
-CALENDAR_DIR = "C:\\Program Files\\Calendar"
 CALENDAR_FILES = ["Uninstall.exe", "FinishSetup.exe", "calendar.exe", "ImInitial"]
 
 
@@ -292,20 +327,20 @@ def build_installer(prefix, args):
     stand_in = os.path.join(prefix.root, "calendar.exe")
     with open(stand_in, "w") as f:
         f.write("a stand-in for the calendar application\n")
-    target = "x86-unicode" if args.wine == "wine32" else "amd64-unicode"
+    target = MODES[args.wine].installer_target
     program = os.path.abspath(os.path.join(args.build, "FinishSetup.exe"))
     subprocess.run(["makensis", "-V2", "-DTARGET=" + target, "-DFINISHSETUP_EXE=" + program,
                     "-DCALENDAR_EXE=" + stand_in, "-DOUTFILE=" + prefix.unix_path(SETUP),
                     args.installer], check=True, stdin=subprocess.DEVNULL)
 
 
-def installed_calendar(prefix, folders):
+def installed_calendar(prefix, folders, calendar_dir):
     """What of the installation is there: keys (None when missing), files, shortcuts."""
     keys = [product_key(CALENDAR, CALENDAR_COMPANY), entry_key(CALENDAR),
             "SOFTWARE\\" + CALENDAR_COMPANY]
     lines, _ = prefix.probe([wine.dump_key(key) for key in keys])
     files = [name for name in CALENDAR_FILES
-             if os.path.exists(prefix.unix_path(CALENDAR_DIR + "\\" + name))]
+             if os.path.exists(prefix.unix_path(calendar_dir + "\\" + name))]
     links = [wine.read_link(os.path.join(folder, CALENDAR + ".lnk")) for folder in folders]
     return [wine.parse_dump(line) for line in lines], files, links
 
@@ -315,36 +350,37 @@ def run_installer_life_cycle(prefix, folders, args):
     application as Programs and Features would, through the UninstallString the program wrote
     (Wine's uninstaller runs it)."""
     build_installer(prefix, args)
+    calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
     captions = []
     lines, trace = prefix.probe([wine.run_command(SETUP, "C:\\", '"%s" /S' % SETUP)],
                                 debug="+msgbox", captions=captions)
     assert lines[0].split()[:2] == ["exit", "0"], lines
     assert wine.message_box_texts(trace) == [] and captions == [], captions
-    (product, entry, _), files, links = installed_calendar(prefix, folders)
-    assert product == [value("InstallPath", CALENDAR_DIR + "\0")], product
+    (product, entry, _), files, links = installed_calendar(prefix, folders, calendar_dir)
+    assert product == [value("InstallPath", calendar_dir + "\0")], product
     assert entry == [value("DisplayName", CALENDAR + "\0"),
-                     value("UninstallString", CALENDAR_DIR + "\\Uninstall.exe\0")], entry
+                     value("UninstallString", calendar_dir + "\\Uninstall.exe\0")], entry
     assert files == CALENDAR_FILES, files
-    assert links == [link(CALENDAR_DIR + "\\calendar.exe", CALENDAR_DIR, CALENDAR)] * 2, links
+    assert links == [link(calendar_dir + "\\calendar.exe", calendar_dir, CALENDAR)] * 2, links
 
     code, log = prefix.call(["uninstaller", "--remove", CALENDAR], "uninstaller")
     assert code == 0, log[-2000:]
     # The uninstaller runs on from a copy of itself in the temporary folder: wait for it.
     deadline = time.monotonic() + prefix.wine.timeout
     while True:
-        keys, files, links = installed_calendar(prefix, folders)
+        keys, files, links = installed_calendar(prefix, folders, calendar_dir)
         if keys == [None] * 3 and not files and links == [None] * 2:
             break
         assert time.monotonic() < deadline, (keys, files, links)
         time.sleep(1)
-    assert not os.path.exists(prefix.unix_path(CALENDAR_DIR)), os.listdir(
-        prefix.unix_path(CALENDAR_DIR))
+    assert not os.path.exists(prefix.unix_path(calendar_dir)), os.listdir(
+        prefix.unix_path(calendar_dir))
 
 
 def make_prefix(args, display):
     root = tempfile.mkdtemp(prefix="finishsetup-wine-")
     try:
-        chosen = wine.wine64() if args.wine == "wine64" else wine.wine32(os.path.join(root, "qemu"))
+        chosen = MODES[args.wine].make(os.path.join(root, "qemu"))
     except BaseException:
         shutil.rmtree(root, ignore_errors=True)
         raise
@@ -367,8 +403,9 @@ def run_cases(args, display):
         os.makedirs(prefix.unix_path(ELSEWHERE), exist_ok=True)
         with open(prefix.unix_path(ELSEWHERE + "\\ImInitial"), "wb") as f:
             f.write(settings("Wrong", "Wrong"))
-        checks = [(case.name, lambda case=case: run_case(prefix, folders, case))
-                  for case in CASES]
+        views = MODES[args.wine].views
+        checks = [(case.name, lambda case=case: run_case(prefix, folders, case, views))
+                  for case in CASES if args.wine in case.wines]
         if args.installer:
             checks.append(("installer: silent install, then removal through Wine's uninstaller",
                            lambda: run_installer_life_cycle(prefix, folders, args)))
@@ -393,7 +430,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True,
                         help="the build directory: build/win64 for wine64, build/win32 for wine32")
-    parser.add_argument("--wine", choices=("wine64", "wine32"), default="wine64")
+    parser.add_argument("--wine", choices=sorted(MODES), default="wine64",
+                        help="wow64: the PE32 in a 64-bit prefix, as on 64-bit Windows")
     parser.add_argument("--installer", help="the example installer's script: also runs its life cycle")
     parser.add_argument("-k", default="", help="run only the cases whose name contains this")
     args = parser.parse_args()

@@ -36,30 +36,50 @@ def wine64():
     return Wine("wine64", WINE, WINESERVER)
 
 
-def wine32(workdir):
-    """The 32-bit Wine (Debian's wine32:i386): run directly where the kernel runs i386 code,
-    else under qemu-i386-static from a runtime directory made in workdir. Raises
-    RuntimeError when neither can be had."""
+def runs_i386_directly():
+    """Whether this kernel executes i386 code: the 32-bit loader is tried once. Raises
+    RuntimeError when there is no 32-bit Wine, or it fails for another reason."""
     if not os.path.exists(WINE32_LOADER):
         raise RuntimeError("no 32-bit Wine: %s is missing (wine32:i386)" % WINE32_LOADER)
     try:
         subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
-        return Wine("wine32, run directly", WINE32_LOADER, WINESERVER,
-                    {"WINEARCH": "win32"})
-    except OSError:  # ENOEXEC: this kernel does not execute i386 code
-        pass
+        return True
+    except OSError:  # ENOEXEC
+        return False
     except subprocess.SubprocessError as error:
         raise RuntimeError("the 32-bit Wine does not start: %s" % error)
-    return Wine("wine32 under qemu-i386-static (this kernel does not run i386 code)",
-                *make_qemu_runtime(workdir), timeout=600)
+
+
+UNDER_QEMU = "under qemu-i386-static (this kernel does not run i386 code)"
+
+
+def wine32(workdir):
+    """The 32-bit Wine (Debian's wine32:i386) with a 32-bit prefix: run directly where the
+    kernel runs i386 code, else under qemu-i386-static from a runtime made in workdir."""
+    if runs_i386_directly():
+        return Wine("wine32, run directly", WINE32_LOADER, WINESERVER, {"WINEARCH": "win32"})
+    launcher, _, server, env = make_qemu_runtime(workdir)
+    return Wine("wine32 " + UNDER_QEMU, launcher, server, dict(env, WINEARCH="win32"), 600)
+
+
+def wow64(workdir):
+    """wine64 with a 64-bit prefix, running the PE32 as 64-bit Windows does (WoW64: the
+    32-bit registry view, Program Files (x86)). wine64 starts a 32-bit process by exec'ing the
+    loader named wine in its own directory: /usr/lib/wine/wine, or the qemu launcher when
+    wine64 runs from the runtime made in workdir."""
+    if runs_i386_directly():
+        return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER)
+    _, loader, server, env = make_qemu_runtime(workdir)
+    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600)
 
 
 def make_qemu_runtime(root):
     """A private copy of the 32-bit loader behind a qemu launcher. Wine starts each further
     process by exec'ing <directory of /proc/self/exe>/<basename of argv[0]>, ignoring
     WINELOADER for the same bitness: the launcher, named wine, is what it finds there, so
-    children run under qemu too. Returns the loader, the server and the environment."""
+    children run under qemu too. A copy of wine64 beside it starts its 32-bit processes through
+    the same launcher. Returns the launcher, the wine64 copy, the server and the environment."""
     qemu = shutil.which("qemu-i386-static")
     if qemu is None:
         raise RuntimeError("no qemu-i386-static (qemu-user-static) to run the 32-bit Wine")
@@ -67,24 +87,24 @@ def make_qemu_runtime(root):
     os.makedirs(bindir)
     os.makedirs(os.path.join(root, "share"))
     shutil.copy(WINE32_LOADER, os.path.join(bindir, "wine.bin"))
+    shutil.copy(WINE, os.path.join(bindir, "wine64"))
     os.symlink(WINESERVER64, os.path.join(bindir, "wineserver"))
     os.symlink("/usr/share/wine", os.path.join(root, "share", "wine"))
     for lib, flag in (("i386-linux-gnu", "-m32"), ("x86_64-linux-gnu", "-m64")):
         os.makedirs(os.path.join(root, "lib", lib))
+        os.symlink("/usr/lib/%s/wine" % lib, os.path.join(root, "lib", lib, "wine"))
         # The fixups for the i386 processes; the x86_64 build is empty, for sh and the server.
         subprocess.run(["gcc", flag, "-O2", "-shared", "-fPIC", "-o",
                         os.path.join(root, "lib", lib, "qemu-fixups.so"),
                         os.path.join(HERE, "qemu_fixups.c"), "-ldl"], check=True)
-    os.symlink("/usr/lib/i386-linux-gnu/wine", os.path.join(root, "lib", "i386-linux-gnu", "wine"))
     launcher = os.path.join(bindir, "wine")
     with open(launcher, "w") as f:
         f.write('#!/bin/sh\nexec "%s" -0 "%s" "%s" "$@"\n' % (
             qemu, launcher, os.path.join(bindir, "wine.bin")))
     os.chmod(launcher, 0o755)
-    env = {"WINEARCH": "win32",
-           "WINELOADERNOEXEC": "1",  # no preloader: its re-exec would reach the kernel
+    env = {"WINELOADERNOEXEC": "1",  # no preloader: its re-exec would reach the kernel
            "LD_PRELOAD": os.path.join(root, "$LIB", "qemu-fixups.so")}
-    return launcher, os.path.join(bindir, "wineserver"), env
+    return launcher, os.path.join(bindir, "wine64"), os.path.join(bindir, "wineserver"), env
 
 
 def hexed(data):
@@ -245,16 +265,17 @@ def run_command(exe, cwd, command_line):
     return ["run", hexed(exe), hexed(cwd), hexed(command_line)]
 
 
-def set_value(key, name, value_type, data):
-    return ["set", hexed(key), hexed(name), str(value_type), hexed(data)]
+# view: the registry view, "32" or "64"; None for the helper's own.
+def set_value(key, name, value_type, data, view=None):
+    return ["set", hexed(key), hexed(name), str(value_type), hexed(data)] + ([view] if view else [])
 
 
-def delete_key(key):
-    return ["delete", hexed(key)]
+def delete_key(key, view=None):
+    return ["delete", hexed(key)] + ([view] if view else [])
 
 
-def dump_key(key):
-    return ["dump", hexed(key)]
+def dump_key(key, view=None):
+    return ["dump", hexed(key)] + ([view] if view else [])
 
 
 def message_box_texts(trace):

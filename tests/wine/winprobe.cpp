@@ -4,9 +4,10 @@
 //   run EXE CWD CMDLINE        -> "exit N us T peak_kb M pid P"  starts EXE with exactly
 //                                 CMDLINE, waits; T: microseconds from start to exit, M: peak
 //                                 working set, P: its process id, as Wine's +pid trace shows it
-//   set KEY NAME TYPE DATA     -> "set N"         creates KEY under HKLM, writes the value
-//   delete KEY                 -> "delete N"      removes KEY and its subkeys
-//   dump KEY                   -> "missing" | "key" and " NAME,TYPE,DATA" for each value
+//   set KEY NAME TYPE DATA [V] -> "set N"         creates KEY under HKLM, writes the value
+//   delete KEY [V]             -> "delete N"      removes KEY and its subkeys
+//   dump KEY [V]               -> "missing" | "key" and " NAME,TYPE,DATA" for each value
+//                                 V: the registry view, 32 or 64 (default: the helper's own)
 //   folder CSIDL               -> "folder PATH"   (CSIDL in decimal, PATH hex)
 //   exists PATH                -> "exists 0|1"
 #include <windows.h>
@@ -50,6 +51,13 @@ static std::vector<std::string> SplitFields(const std::string& line)
     }
 }
 
+// KEY_WOW64_32KEY or KEY_WOW64_64KEY from an optional last field.
+static REGSAM View(const std::vector<std::string>& f, std::size_t at)
+{
+    if (f.size() <= at) return 0;
+    return f[at] == "32" ? KEY_WOW64_32KEY : f[at] == "64" ? KEY_WOW64_64KEY : 0;
+}
+
 static std::string Run(const std::vector<std::string>& f)
 {
     std::string exe = FromHex(f[1]), cwd = FromHex(f[2]), commandLine = FromHex(f[3]);
@@ -81,7 +89,7 @@ static std::string Set(const std::vector<std::string>& f)
 {
     HKEY key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                                  KEY_ALL_ACCESS | View(f, 5), nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return "set " + std::to_string(status);
     std::string data = FromHex(f[4]);
     status =
@@ -94,7 +102,7 @@ static std::string Set(const std::vector<std::string>& f)
 static std::string Dump(const std::vector<std::string>& f)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, KEY_READ, &key) !=
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, KEY_READ | View(f, 2), &key) !=
         ERROR_SUCCESS)
         return "missing";
     std::string out = "key";
@@ -114,6 +122,21 @@ static std::string Dump(const std::vector<std::string>& f)
     return out;
 }
 
+static std::string Delete(const std::vector<std::string>& f)
+{
+    HKEY key;
+    std::string path = FromHex(f[1]);
+    LONG status =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | View(f, 2), &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteTreeA(key, nullptr);
+        RegCloseKey(key);
+    }
+    if (status == ERROR_SUCCESS)
+        status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), View(f, 2), 0);
+    return "delete " + std::to_string(status);
+}
+
 static std::string SpecialFolder(const std::vector<std::string>& f)
 {
     char path[MAX_PATH] = {};
@@ -125,11 +148,9 @@ static std::string Perform(const std::vector<std::string>& f)
 {
     const std::string& command = f[0];
     if (command == "run" && f.size() == 4) return Run(f);
-    if (command == "set" && f.size() == 5) return Set(f);
-    if (command == "delete" && f.size() == 2)
-        return "delete " +
-               std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str()));
-    if (command == "dump" && f.size() == 2) return Dump(f);
+    if (command == "set" && (f.size() == 5 || f.size() == 6)) return Set(f);
+    if (command == "delete" && (f.size() == 2 || f.size() == 3)) return Delete(f);
+    if (command == "dump" && (f.size() == 2 || f.size() == 3)) return Dump(f);
     if (command == "folder" && f.size() == 2) return SpecialFolder(f);
     if (command == "exists" && f.size() == 2)
         return std::string("exists ") +

@@ -30,14 +30,12 @@ def show_key(title, line):
 
 
 BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build")
-BOOT_LIMIT = 240  # seconds for the 32-bit prefix's first boot; about 25 under qemu here
 
 
 def make_prefix(display):
     root = tempfile.mkdtemp(prefix="finishsetup-demo-")
     try:
-        wine32 = wine.wine32(os.path.join(root, "qemu"))
-        wine32.boot_timeout, wine32.boot_attempts = BOOT_LIMIT, 1
+        wine32 = wine.wine32(os.path.join(root, "qemu"))  # its boot: two tries of 180 s at most
         print("Setting up a 32-bit Wine prefix: %s ..." % wine32.description, flush=True)
         prefix = wine.Prefix(os.path.join(BUILD, "win32"), display.name, wine32, root)
         print("Program: the shipped PE32, build/win32/FinishSetup.exe\n")

@@ -1,5 +1,6 @@
 """A private Wine prefix for the end-to-end tests, the helper that acts inside it, and the
-Wines to run it with: wine64 for the x64 build, a 32-bit Wine for the shipped PE32.
+Wines to run it with: wine64 for the x64 build; for the shipped PE32, a 32-bit Wine with a
+32-bit prefix, or wine64 with a 64-bit prefix that runs it through WoW64.
 
 Wine's helper processes inherit stdout and stderr, so output travels through files only.
 """
@@ -15,12 +16,14 @@ WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINESERVER64 = "/usr/lib/wine/wineserver64"  # serves 32-bit clients as well
 HERE = os.path.dirname(os.path.abspath(__file__))
+PROGRAM_CLASS = "finishsetup.exe"  # the X class of the program's windows
 
 
 class Wine:
     """One way to start Wine: its loader, its server, what both need in their environment,
-    and how long a Wine call and the prefix's first boot may take (qemu makes the 32-bit one
-    about ten times slower)."""
+    how long a Wine call may take (qemu makes the 32-bit one about ten times slower), and how
+    long the prefix's first boot may take (8 s here for wine64, 13 to 25 s under qemu) before
+    it is tried once more."""
 
     def __init__(self, description, loader, server, env=None, timeout=120):
         self.description = description
@@ -28,7 +31,7 @@ class Wine:
         self.server = server
         self.env = env or {}
         self.timeout = timeout
-        self.boot_timeout = 2 * timeout
+        self.boot_timeout = 180
         self.boot_attempts = 2
 
 
@@ -219,10 +222,13 @@ class Prefix:
 
     def _dismiss_windows(self, captions):
         """X reuses window ids across Wine's processes: a window is new when its id was not
-        visible at the previous look."""
+        visible at the previous look. Only the program's own windows (Wine names their X class
+        after the exe) are recorded: under qemu a background process of Wine's may crash and
+        leave a window of its own."""
         visible = set(filter(None, self._xdotool("search", "--onlyvisible", "--name", ".*")))
+        programs = set(self._xdotool("search", "--onlyvisible", "--classname", PROGRAM_CLASS))
         for window in sorted(visible):
-            if window not in self.dismissed:
+            if window not in self.dismissed and window in programs:
                 captions.append(self._xdotool("getwindowname", window)[0])
             self._xdotool("key", "--window", window, "Return")  # again, if still there
         self.dismissed = visible
@@ -230,7 +236,8 @@ class Prefix:
     def probe(self, commands, debug="-all", captions=None):
         """Runs helper commands (lists of fields, hex-encoded after the first); returns the
         result lines and the Wine trace written meanwhile. With a display, each window that
-        appears meanwhile is dismissed with Return and its title added to captions."""
+        appears meanwhile is dismissed with Return, and the title of each of the program's
+        windows added to captions."""
         self.calls += 1
         script = os.path.join(self.drive_c, "probe-in.txt")
         with open(script, "w") as f:

@@ -3,10 +3,8 @@
 against a sample calendar installation in a throwaway prefix, and prints what the run did.
 Where no 32-bit Wine can be set up or started in time, it runs the x64 build under wine64."""
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
 import wine  # noqa: E402
@@ -33,15 +31,13 @@ BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build")
 
 
 def make_prefix(display):
-    root = tempfile.mkdtemp(prefix="finishsetup-demo-")
+    print("Setting up a 32-bit Wine prefix ...", flush=True)  # two boots of 180 s at most
     try:
-        wine32 = wine.wine32(os.path.join(root, "qemu"))  # its boot: two tries of 180 s at most
-        print("Setting up a 32-bit Wine prefix: %s ..." % wine32.description, flush=True)
-        prefix = wine.Prefix(os.path.join(BUILD, "win32"), display.name, wine32, root)
-        print("Program: the shipped PE32, build/win32/FinishSetup.exe\n")
+        prefix = wine.open_prefix(os.path.join(BUILD, "win32"), display.name, wine.wine32)
+        print("Program: the shipped PE32, build/win32/FinishSetup.exe, under %s\n"
+              % prefix.wine.description)
         return prefix
     except (RuntimeError, OSError, subprocess.SubprocessError) as error:
-        shutil.rmtree(root, ignore_errors=True)
         print("No 32-bit Wine could be started here (%s).\nFalling back to the x64 build, "
               "build/win64/FinishSetup.exe, under wine64: the same source, not the shipped "
               "exe.\n" % error, flush=True)

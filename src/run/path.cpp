@@ -39,12 +39,6 @@ int AppendFileName(char* buffer, std::size_t capacity, const char* fileName)
     return 1;
 }
 
-// Only a backslash separates registry keys; a slash is part of a key's name.
-static int IsKeySeparator(const char* position)
-{
-    return *position == '\\' && os::CharNextA(position) == position + 1;
-}
-
 int CollapseKeyPath(char* buffer, std::size_t capacity, const char* keyPath)
 {
     std::size_t used = 0, separatorPending = 0;
@@ -52,7 +46,7 @@ int CollapseKeyPath(char* buffer, std::size_t capacity, const char* keyPath)
     buffer[0] = 0;
     for (const char* at = keyPath; *at != 0;) {
         const char* next = os::CharNextA(at);
-        if (IsKeySeparator(at)) {
+        if (*at == '\\' && next == at + 1) {  // only a backslash: a slash belongs to a key name
             separatorPending = used > 0;
         } else {
             std::size_t length = static_cast<std::size_t>(next - at);

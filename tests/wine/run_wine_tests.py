@@ -10,7 +10,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import traceback
 from dataclasses import dataclass, field
@@ -23,8 +22,8 @@ PROGRAM_DIR = "C:\\Program Files\\Cal Setup"
 EXE = PROGRAM_DIR + "\\FinishSetup.exe"
 QUOTED_EXE = '"%s"' % EXE
 ELSEWHERE = "C:\\elsewhere"
-UNINSTALL_ROOT = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-WOW6432NODE = "SOFTWARE\\WOW6432Node\\"
+SOFTWARE = "SOFTWARE\\"
+WOW6432NODE = "SOFTWARE\\WOW6432Node\\"  # the 32-bit view's SOFTWARE, seen from the 64-bit one
 REG_SZ, REG_EXPAND_SZ, REG_BINARY = 1, 2, 3
 APP, COMPANY = "App", "Firm"
 JAPANESE_APP = "\u4e88\u5b9a\u8868"  # three characters whose second bytes in cp932 are 0x5C
@@ -44,12 +43,12 @@ def settings(app, company):
         company.encode("cp932") + b"\r\n"
 
 
-def product_key(app=APP, company=COMPANY):
-    return "SOFTWARE\\%s\\%s" % (company, app)
+def product_key(app=APP, company=COMPANY, root=SOFTWARE):
+    return "%s%s\\%s" % (root, company, app)
 
 
-def entry_key(app=APP):
-    return UNINSTALL_ROOT + app
+def entry_key(app=APP, root=SOFTWARE):
+    return root + "Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app
 
 
 def value(name, data, value_type=REG_SZ):
@@ -59,14 +58,13 @@ def value(name, data, value_type=REG_SZ):
 
 
 def installed(install_path, app=APP, install_type=REG_SZ, entry=None, company=COMPANY,
-              root="SOFTWARE\\"):
-    """A calendar installation: its InstallPath and its uninstall entry's values; root: where
-    SOFTWARE stands (SOFTWARE\\WOW6432Node\\, the 32-bit view seen from the 64-bit one)."""
+              root=SOFTWARE):
+    """A calendar installation: its InstallPath and its uninstall entry's values."""
     if entry is None:
         entry = [("DisplayName", app + "\0"), ("UninstallString", OLD_COMMAND)]
-    values = [] if install_path is None else [
-        (root + product_key(app, company)[9:], "InstallPath", install_type, install_path + "\0")]
-    return values + [(root + entry_key(app)[9:], name, REG_SZ, data) for name, data in entry]
+    values = [] if install_path is None else [(product_key(app, company, root), "InstallPath",
+                                               install_type, install_path + "\0")]
+    return values + [(entry_key(app, root), name, REG_SZ, data) for name, data in entry]
 
 
 @dataclass
@@ -249,7 +247,7 @@ CASES = [
     # under WOW6432Node; an installer that writes only the 64-bit view is not seen at all.
     Case("32-bit view: keys written under WOW6432Node from the 64-bit view are found",
          view="64", registry=installed("C:\\Cal", root=WOW6432NODE),
-         entry_key=WOW6432NODE + entry_key()[9:], wines=("wow64",),
+         entry_key=entry_key(root=WOW6432NODE), wines=("wow64",),
          check=all_of(REWRITTEN, expect_links(CAL_LINK, CAL_LINK))),
     Case("keys only in the 64-bit view: install path warning, nothing rewritten", view="64",
          boxes=[(INSTALL_PATH_WARNING, APP)], wines=("wow64",),
@@ -337,7 +335,7 @@ def build_installer(prefix, args):
 def installed_calendar(prefix, folders, calendar_dir):
     """What of the installation is there: keys (None when missing), files, shortcuts."""
     keys = [product_key(CALENDAR, CALENDAR_COMPANY), entry_key(CALENDAR),
-            "SOFTWARE\\" + CALENDAR_COMPANY]
+            SOFTWARE + CALENDAR_COMPANY]
     lines, _ = prefix.probe([wine.dump_key(key) for key in keys])
     files = [name for name in CALENDAR_FILES
              if os.path.exists(prefix.unix_path(calendar_dir + "\\" + name))]
@@ -378,17 +376,11 @@ def run_installer_life_cycle(prefix, folders, args):
 
 
 def make_prefix(args, display):
-    root = tempfile.mkdtemp(prefix="finishsetup-wine-")
-    try:
-        chosen = MODES[args.wine].make(os.path.join(root, "qemu"))
-    except BaseException:
-        shutil.rmtree(root, ignore_errors=True)
-        raise
-    print("wine: %s; program: %s" % (chosen.description,
-                                      os.path.join(args.build, "FinishSetup.exe")), flush=True)
     started = time.monotonic()
-    prefix = wine.Prefix(args.build, display.name, chosen, root)
-    print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
+    prefix = wine.open_prefix(args.build, display.name, MODES[args.wine].make)
+    print("wine: %s; program: %s; prefix ready in %.1f s" % (
+        prefix.wine.description, os.path.join(args.build, "FinishSetup.exe"),
+        time.monotonic() - started), flush=True)
     return prefix
 
 

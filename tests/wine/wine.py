@@ -39,6 +39,18 @@ def wine64():
     return Wine("wine64", WINE, WINESERVER)
 
 
+def open_prefix(build_dir, display, make_wine):
+    """A prefix whose Wine make_wine(workdir) chooses, its runtime (if any) kept with the
+    prefix, so that closing the prefix removes both."""
+    root = tempfile.mkdtemp(prefix="finishsetup-wine-")
+    try:
+        chosen = make_wine(os.path.join(root, "qemu"))
+    except BaseException:
+        shutil.rmtree(root, ignore_errors=True)
+        raise
+    return Prefix(build_dir, display, chosen, root)
+
+
 def runs_i386_directly():
     """Whether this kernel executes i386 code: the 32-bit loader is tried once. Raises
     RuntimeError when there is no 32-bit Wine, or it fails for another reason."""

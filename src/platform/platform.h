@@ -33,6 +33,7 @@ const int kCsidlStartup = 7;
 const int kCsidlDesktopDirectory = 16;
 const unsigned kMbOkIconWarning = 0x30;  // MB_OK | MB_ICONWARNING
 const unsigned kCpAcp = 0;
+const Dword kMbErrInvalidChars = 0x8;  // MB_ERR_INVALID_CHARS
 
 // The longest value name the registry allows: 16383 characters of up to two bytes, and the zero.
 const Dword kLongestValueName = 2 * 16383 + 1;
@@ -70,6 +71,10 @@ Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword options, Dword 
                      KeyHandle* result);
 Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dword* type,
                      unsigned char* data, Dword* dataSize);
+// The value's data as the registry keeps it, string data in UTF-16 (RegQueryValueExW); with
+// data nullptr only its size.
+Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsigned char* data,
+                        Dword* dataSize);
 Status RegSetValueExA(KeyHandle key, const char* name, Dword reserved, Dword type,
                       const unsigned char* data, Dword dataSize);
 Status RegCloseKey(KeyHandle key);

@@ -10,8 +10,20 @@
 
 namespace sim {
 
-// Back to a process with no command line, no module path and nothing recorded.
+// Back to a process with no command line, no module path and nothing recorded, in code page
+// 932.
 void Reset();
+
+// The system's ANSI code page: 932, 1252 or 65001 (UTF-8). Character stepping, the ANSI
+// calls' conversions and the profile reader follow it.
+void SetAnsiCodePage(unsigned codePage);
+unsigned AnsiCodePage();
+// The conversions Windows makes in the ANSI calls; *exact (when given) is false when a
+// character had no exact form and a replacement, a best fit or '?', was taken.
+std::u16string ToWide(const std::string& ansi, bool* exact);
+std::string ToAnsi(const std::u16string& wide, bool* exact);
+std::string ToUtf8(const std::u16string& wide);
+std::u16string FromUtf8(const std::string& utf8);
 
 void SetCommandLine(const std::string& commandLine);
 void SetModuleFileName(const std::string& path);
@@ -32,7 +44,9 @@ void Record(const std::string& entry);
 
 // The registry under HKEY_LOCAL_MACHINE. Paths are matched without ASCII case. The paths given
 // here may hold empty components ("a\\b" is "a\b"), but RegOpenKeyExA refuses a subkey with
-// one, as Windows does. Values keep their creation order.
+// one, as Windows does. Values keep their creation order. String data (REG_SZ, REG_EXPAND_SZ,
+// REG_MULTI_SZ) is kept in UTF-16, as Windows keeps it: given here in the ANSI code page, or
+// in UTF-16 as a Unicode installer writes it, and read back in the ANSI code page.
 struct RegistryValue {
     std::string name;
     Dword type;
@@ -44,12 +58,17 @@ inline bool operator==(const RegistryValue& a, const RegistryValue& b)
 }
 void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
                       const std::string& data);
+void SetRegistryValueW(const std::string& keyPath, const std::string& name, Dword type,
+                       const std::u16string& data);
 // Opening the key for writing is refused, as for a user without the right to change it.
 void DenyWriteAccess(const std::string& keyPath);
 bool RegistryKeyExists(const std::string& keyPath);
 std::vector<RegistryValue> RegistryValues(const std::string& keyPath);
 // Every enumeration answers ERROR_MORE_DATA, as a value whose data keeps growing would.
 void ReportMoreDataAlways(bool always);
+// After a name that does not fit, the enumeration reports a data size larger than the data
+// and its buffer, and changes the name size, as Japanese Windows 10 may.
+void OverReportAfterNameOverflow(bool overReporting);
 
 // The shell: special folders are real directories (a folder never set cannot be had), and
 // the shell link object saves a small text file (target, working directory, description)

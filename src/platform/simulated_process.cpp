@@ -30,6 +30,7 @@ void Reset()
     failingPrefix.clear();
     failingOccurrence = 0;
     callLog.clear();
+    SetAnsiCodePage(932);
     ResetRegistry();
     ResetShell();
 }

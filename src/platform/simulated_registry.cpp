@@ -35,6 +35,7 @@ std::map<KeyHandle, OpenKey> openKeys;
 KeyHandle nextHandle = 0x1000;
 std::set<void*> liveBlocks;
 bool moreDataAlways = false;
+bool overReport = false;
 
 // Registry names compare without case; only single-byte letters fold, never the second byte
 // of a double-byte character.
@@ -119,6 +120,41 @@ bool IsStringType(Dword type)
     return type == 1 || type == 2 || type == 7;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
 }
 
+// Windows keeps string data in UTF-16 and converts it in each ANSI call with the code page;
+// other data is kept and handed over as it is.
+std::string StoredFromAnsi(Dword type, const std::string& data)
+{
+    if (!IsStringType(type)) return data;
+    std::u16string wide = sim::ToWide(data, nullptr);
+    return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
+}
+
+std::string AnsiFromStored(Dword type, const std::string& stored)
+{
+    if (!IsStringType(type)) return stored;
+    std::u16string wide;
+    for (std::size_t i = 0; i + 1 < stored.size(); i += 2)
+        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(stored[i]) |
+                                             static_cast<unsigned char>(stored[i + 1]) << 8));
+    return sim::ToAnsi(wide, nullptr);
+}
+
+void StoreValue(const std::string& keyPath, const std::string& name, Dword type,
+                const std::string& stored)
+{
+    std::vector<sim::RegistryValue>& values = keys[Canonical(keyPath)].values;
+    std::string valueName = name.substr(0, name.find('\0'));  // as RegSetValueExA would take it
+    auto value = std::find_if(values.begin(), values.end(), [&](const sim::RegistryValue& v) {
+        return Lower(v.name) == Lower(valueName);
+    });
+    if (value == values.end()) {
+        values.push_back({valueName, type, stored});
+    } else {
+        value->type = type;
+        value->data = stored;
+    }
+}
+
 }  // namespace
 
 namespace sim {
@@ -130,22 +166,20 @@ void ResetRegistry()
     for (void* block : liveBlocks) std::free(block);
     liveBlocks.clear();
     moreDataAlways = false;
+    overReport = false;
 }
 
 void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
                       const std::string& data)
 {
-    std::vector<RegistryValue>& values = keys[Canonical(keyPath)].values;
-    std::string valueName = name.substr(0, name.find('\0'));  // as RegSetValueExA would take it
-    auto value = std::find_if(values.begin(), values.end(), [&](const RegistryValue& v) {
-        return Lower(v.name) == Lower(valueName);
-    });
-    if (value == values.end()) {
-        values.push_back({valueName, type, data});
-    } else {
-        value->type = type;
-        value->data = data;
-    }
+    StoreValue(keyPath, name, type, StoredFromAnsi(type, data));
+}
+
+void SetRegistryValueW(const std::string& keyPath, const std::string& name, Dword type,
+                       const std::u16string& data)
+{
+    StoreValue(keyPath, name, type,
+               std::string(reinterpret_cast<const char*>(data.data()), data.size() * 2));
 }
 
 void DenyWriteAccess(const std::string& keyPath)
@@ -161,12 +195,21 @@ bool RegistryKeyExists(const std::string& keyPath)
 std::vector<RegistryValue> RegistryValues(const std::string& keyPath)
 {
     auto found = keys.find(Canonical(keyPath));
-    return found == keys.end() ? std::vector<RegistryValue>() : found->second.values;
+    std::vector<RegistryValue> values;
+    if (found == keys.end()) return values;
+    for (const RegistryValue& v : found->second.values)
+        values.push_back({v.name, v.type, AnsiFromStored(v.type, v.data)});
+    return values;
 }
 
 void ReportMoreDataAlways(bool always)
 {
     moreDataAlways = always;
+}
+
+void OverReportAfterNameOverflow(bool overReporting)
+{
+    overReport = overReporting;
 }
 
 int OpenKeyCount()
@@ -218,7 +261,9 @@ Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword, Dword access, 
 
 // As Windows answers: data that does not fit is reported first, with the size it needs and
 // the name size untouched; a name that does not fit is cut into the buffer, its size again
-// untouched. A string without its zero gets one when the buffer has room.
+// untouched. A string without its zero gets one when the buffer has room. Over-reporting, as
+// Japanese Windows 10 may after a name overflow: the data size reported is larger than the
+// data and than its buffer, and the name size is changed (Microsoft: undefined).
 Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dword* type,
                      unsigned char* data, Dword* dataSize)
 {
@@ -230,16 +275,23 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
     const sim::RegistryValue& value = found->second.values[index];
     *type = value.type;
-    Dword length = static_cast<Dword>(value.data.size());
+    std::string ansi = AnsiFromStored(value.type, value.data);
+    Dword length = static_cast<Dword>(ansi.size());
+    bool nameFits = value.name.size() < *nameSize;
+    if (overReport && !nameFits) {
+        *dataSize = length + *dataSize + 1;
+        *nameSize = 1;
+        return kErrorMoreData;
+    }
     if (moreDataAlways || length > *dataSize) {
         *dataSize = length + (moreDataAlways ? *dataSize + 1 : 0);
         return kErrorMoreData;
     }
-    std::memcpy(data, value.data.data(), length);
+    std::memcpy(data, ansi.data(), length);
     if (IsStringType(value.type) && length > 0 && length < *dataSize && data[length - 1] != 0)
         data[length] = 0;
     *dataSize = length;
-    if (value.name.size() >= *nameSize) {
+    if (!nameFits) {
         if (*nameSize > 0) {
             std::memcpy(name, value.name.data(), *nameSize - 1);
             name[*nameSize - 1] = 0;
@@ -249,6 +301,33 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     std::memcpy(name, value.name.c_str(), value.name.size() + 1);
     *nameSize = static_cast<Dword>(value.name.size());
     return kErrorSuccess;
+}
+
+// The data as stored: string data in UTF-16. Without a buffer, only its size.
+Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsigned char* data,
+                        Dword* dataSize)
+{
+    bool failed = sim::EnterCall("RegQueryValueExW");
+    const OpenKey* open = Lookup(key);
+    if (open == nullptr) return kErrorInvalidHandle;
+    if (failed) return kErrorInternal;
+    auto found = keys.find(open->path);
+    if (found == keys.end()) return kErrorFileNotFound;
+    bool exact = true;
+    std::string wanted = Lower(sim::ToAnsi(name, &exact));
+    for (const sim::RegistryValue& value : found->second.values) {
+        if (!exact || Lower(value.name) != wanted) continue;
+        *type = value.type;
+        Dword size = static_cast<Dword>(value.data.size());
+        if (data != nullptr && size > *dataSize) {
+            *dataSize = size;
+            return kErrorMoreData;
+        }
+        if (data != nullptr) std::memcpy(data, value.data.data(), size);
+        *dataSize = size;
+        return kErrorSuccess;
+    }
+    return kErrorFileNotFound;
 }
 
 Status RegSetValueExA(KeyHandle key, const char* name, Dword, Dword type, const unsigned char* data,

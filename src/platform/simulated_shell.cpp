@@ -1,6 +1,5 @@
 // The simulated shell: special folders, the shell link object, COM initialisation, the
 // code page 932 conversion to UTF-16 and message boxes that record what they were given.
-#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -27,23 +26,6 @@ HResult coInitializeResult = 0;
 HResult saveSuccessResult = 0;
 int comInitializations = 0;
 int liveReferences = 0;
-
-// Converts between encodings with iconv; false when the input is not valid in from.
-bool Convert(const char* from, const char* to, const std::string& input, std::string* output)
-{
-    iconv_t converter = iconv_open(to, from);
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open reports failure so
-    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
-    std::vector<char> buffer(input.size() * 4 + 16);
-    char* in = const_cast<char*>(input.data());
-    std::size_t inLeft = input.size();
-    char* out = buffer.data();
-    std::size_t outLeft = buffer.size();
-    bool converted = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
-    iconv_close(converter);
-    output->assign(buffer.data(), buffer.size() - outLeft);
-    return converted;
-}
 
 LinkObject* ToObject(ShellLinkHandle link)
 {
@@ -176,10 +158,7 @@ HResult SetWorkingDirectory(ShellLinkHandle link, const char* directory)
 // Writes the link's fields to the file named, its backslashes taken as the host's separator.
 HResult Save(PersistFileHandle file, const char16_t* fileName, int)
 {
-    std::u16string wide(fileName);
-    std::string name;
-    Convert("UTF-16LE", "UTF-8",
-            std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2), &name);
+    std::string name = sim::ToUtf8(fileName);
     std::replace(name.begin(), name.end(), '\\', '/');
     if (sim::EnterCall("Save(" + name + ")")) return kEFail;
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
@@ -201,34 +180,6 @@ void Release(ShellLinkHandle link)
 {
     sim::Record("Release(IShellLinkA)");
     DropReference(ToObject(link));
-}
-
-// CP_ACP is code page 932 here. Characters that are not valid become U+30FB, as on Windows.
-int MultiByteToWideChar(unsigned, Dword, const char* text, int length, char16_t* wide, int wideSize)
-{
-    if (sim::EnterCall("MultiByteToWideChar")) return 0;
-    std::string input = length < 0 ? std::string(text, std::char_traits<char>::length(text) + 1)
-                                   : std::string(text, static_cast<std::size_t>(length));
-    std::u16string units;
-    for (const char* p = input.data(); p < input.data() + input.size();) {
-        std::size_t size = (static_cast<unsigned char>(*p) >= 0x81 &&
-                            p + 1 < input.data() + input.size() && os::CharNextA(p) == p + 2)
-                               ? 2
-                               : 1;
-        std::string utf16;
-        if (Convert("CP932", "UTF-16LE", std::string(p, size), &utf16) && utf16.size() >= 2) {
-            for (std::size_t i = 0; i + 1 < utf16.size(); i += 2)
-                units.push_back(
-                    static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
-                                          static_cast<unsigned char>(utf16[i + 1]) << 8));
-        } else {
-            units.push_back(size == 1 && *p == 0 ? u'\0' : u'\u30fb');
-        }
-        p += size;
-    }
-    if (static_cast<int>(units.size()) > wideSize) return 0;
-    std::copy(units.begin(), units.end(), wide);
-    return static_cast<int>(units.size());
 }
 
 int SHGetSpecialFolderPathA(char* path, int folder, int create)

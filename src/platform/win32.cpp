@@ -79,6 +79,17 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     return status;
 }
 
+Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsigned char* data,
+                        Dword* dataSize)
+{
+    DWORD valueType = 0, size = *dataSize;
+    Status status = ::RegQueryValueExW(ToHkey(key), reinterpret_cast<LPCWSTR>(name), nullptr,
+                                       &valueType, data, &size);
+    *type = valueType;
+    *dataSize = size;
+    return status;
+}
+
 Status RegSetValueExA(KeyHandle key, const char* name, Dword reserved, Dword type,
                       const unsigned char* data, Dword dataSize)
 {

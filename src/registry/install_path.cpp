@@ -6,17 +6,77 @@
 #include "registry/value_search.h"
 #include "run/setup_names.h"
 
-// The value's data as text: up to its first zero byte, or all of it when it holds none.
-static int CopyValueText(char* destination, std::size_t capacity, const FoundValue* found)
+// The longest value name FindValueByName can match here: "InstallPath" and its zero.
+static const int kInstallPathNameUnits = 12;
+
+static bool IsStringType(Dword type)
+{
+    return type == 1 || type == 2 || type == 7;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
+}
+
+// The value's text: up to its first zero byte, or all of its data when it holds none.
+static std::size_t TextLength(const FoundValue* found)
 {
     const void* zero = std::memchr(found->data, 0, found->dataSize);
-    std::size_t length =
-        zero ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - found->data)
-             : found->dataSize;
+    return zero ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - found->data)
+                : found->dataSize;
+}
+
+static int CopyValueText(char* destination, std::size_t capacity, const FoundValue* found)
+{
+    std::size_t length = TextLength(found);
     if (length >= capacity) return 0;
     std::memcpy(destination, found->data, length);
     destination[length] = 0;
     return 1;
+}
+
+// The stored UTF-16 data, up to its first zero unit, is exactly text.
+static int IsStoredText(const unsigned char* stored, Dword size, const char16_t* text, int units)
+{
+    int at = 0;
+    for (; at < static_cast<int>(size / 2); ++at) {
+        char16_t unit = 0;
+        std::memcpy(&unit, stored + 2 * at, sizeof unit);
+        if (unit == 0) break;
+        if (at >= units || unit != text[at]) return 0;
+    }
+    return at == units;
+}
+
+// The registry keeps string data in UTF-16 and hands it to the ANSI calls converted with the
+// system's code page: a character the code page lacks arrives as '?' or as a best-fit
+// look-alike ("C:\Café" as "C:\Cafe", another folder). The text read counts only when it
+// converts back to exactly what is stored. No caller takes a path of MAX_PATH bytes or more.
+static int IsExactInCodePage(KeyHandle key, const FoundValue* found, std::size_t length)
+{
+    char16_t name[kInstallPathNameUnits];
+    char16_t text[kMaxPath];
+    if (length >= kMaxPath) return 0;
+    if (os::MultiByteToWideChar(kCpAcp, 0, found->name, -1, name, kInstallPathNameUnits) == 0)
+        return 0;
+    int units = length == 0 ? 0
+                            : os::MultiByteToWideChar(kCpAcp, kMbErrInvalidChars,
+                                                      reinterpret_cast<const char*>(found->data),
+                                                      static_cast<int>(length), text, kMaxPath);
+    if (length > 0 && units == 0) return 0;
+    Dword type = 0, size = 0;
+    if (os::RegQueryValueExW(key, name, &type, nullptr, &size) != kErrorSuccess) return 0;
+    unsigned char* stored = static_cast<unsigned char*>(os::Allocate(size > 0 ? size : 1));
+    if (stored == nullptr) return 0;
+    int exact = os::RegQueryValueExW(key, name, &type, stored, &size) == kErrorSuccess &&
+                IsStringType(type) && IsStoredText(stored, size, text, units);
+    os::Free(stored);
+    return exact;
+}
+
+// A path the program can use as the installation meant it. A quote, which no folder name can
+// hold, would end the quoted uninstall command early. Data of other types has no conversion.
+static int IsUsableInstallPath(KeyHandle key, const FoundValue* found)
+{
+    std::size_t length = TextLength(found);
+    if (std::memchr(found->data, '"', length) != nullptr) return 0;
+    return !IsStringType(found->type) || IsExactInCodePage(key, found, length);
 }
 
 int QueryInstallPath(char* destination, std::size_t capacity)
@@ -25,6 +85,7 @@ int QueryInstallPath(char* destination, std::size_t capacity)
     LocalMachineKey opened = OpenLocalMachineKey(ProductKeyPath, kKeyRead);
     FoundValue found = {};
     int result = FindValueByName(opened.key, "InstallPath", &found) &&
+                 IsUsableInstallPath(opened.key, &found) &&
                  CopyValueText(destination, capacity, &found);
     ReleaseFoundValue(&found);
     CloseLocalMachineKey(opened);

@@ -35,6 +35,7 @@ void ReleaseFoundValue(FoundValue* found)
     found->name = nullptr;
     found->data = nullptr;
     found->dataSize = 0;
+    found->type = 0;
 }
 
 static int AllocateBuffers(FoundValue* found, Dword nameSize, Dword dataSize)
@@ -46,9 +47,10 @@ static int AllocateBuffers(FoundValue* found, Dword nameSize, Dword dataSize)
 }
 
 // Enumerates the value at index into fresh buffers, growing them while the platform reports
-// ERROR_MORE_DATA. The platform reports the size the data needs, but leaves the name size as
-// it was when the name did not fit: then the name buffer grows to the longest name possible,
-// so that a long name cannot hide the values after it.
+// ERROR_MORE_DATA. After that answer the name size is undefined (Microsoft), and Japanese
+// Windows 10 may report a data size larger than needed, even larger than the data buffer,
+// when only the name did not fit. So each retry takes the longest name there can be and the
+// data size reported, in one step: a long name cannot hide the values after it.
 static Status EnumerateValue(KeyHandle key, Dword index, FoundValue* found)
 {
     Dword nameCapacity = kFirstBufferSize, dataCapacity = kFirstBufferSize;
@@ -57,10 +59,11 @@ static Status EnumerateValue(KeyHandle key, Dword index, FoundValue* found)
     Status status =
         os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data, &dataSize);
     for (int retry = 0; status == kErrorMoreData && retry < kMaxRetriesPerIndex; ++retry) {
-        if (dataSize <= dataCapacity && nameSize <= nameCapacity) nameSize = kLongestValueName;
-        nameCapacity = nameSize;
-        dataCapacity = dataSize;
+        nameCapacity = kLongestValueName;
+        if (dataSize > dataCapacity) dataCapacity = dataSize;
         if (!AllocateBuffers(found, nameCapacity, dataCapacity)) return kErrorNotEnoughMemory;
+        nameSize = nameCapacity;
+        dataSize = dataCapacity;
         status =
             os::RegEnumValueA(key, index, found->name, &nameSize, &type, found->data, &dataSize);
     }
@@ -68,6 +71,7 @@ static Status EnumerateValue(KeyHandle key, Dword index, FoundValue* found)
     if (nameSize >= nameCapacity || dataSize > dataCapacity) return kErrorMoreData;
     found->name[nameSize] = 0;
     found->dataSize = dataSize;
+    found->type = type;
     return kErrorSuccess;
 }
 

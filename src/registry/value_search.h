@@ -4,11 +4,13 @@
 
 #include "platform/platform.h"
 
-// A matched value: its name exactly as stored, and its data. The buffers come from the heap.
+// A matched value: its name exactly as stored, its type and its data. The buffers come from
+// the heap.
 struct FoundValue {
     char* name;
     unsigned char* data;
     Dword dataSize;
+    Dword type;
 };
 
 // A key under HKEY_LOCAL_MACHINE, opened relative to a handle of the root itself, by its path

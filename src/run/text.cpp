@@ -37,3 +37,14 @@ int AppendText(char* buffer, std::size_t capacity, const char* text)
     if (used >= capacity) return 0;
     return CopyText(buffer + used, capacity - used, text);
 }
+
+int QuoteText(char* buffer, std::size_t capacity)
+{
+    std::size_t length = BoundedLength(buffer, capacity);
+    if (length + 2 >= capacity) return 0;
+    std::memmove(buffer + 1, buffer, length);
+    buffer[0] = '"';
+    buffer[length + 1] = '"';
+    buffer[length + 2] = 0;
+    return 1;
+}

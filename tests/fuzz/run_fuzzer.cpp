@@ -146,7 +146,8 @@ void CheckUninstallWrites(const Setup& setup, const std::set<std::string>& insta
             if (after[i] == key.second[i]) continue;
             bool complete = false;
             for (const std::string& path : installPaths)
-                complete = complete || after[i].data == Joined(path, "Uninstall.exe") + '\0';
+                complete =
+                    complete || after[i].data == '"' + Joined(path, "Uninstall.exe") + '"' + '\0';
             Require(
                 Lower(after[i].name) == "uninstallstring" && after[i].type == kRegSz && complete,
                 "UninstallString set to a complete command");

@@ -41,7 +41,10 @@ struct LookupCase {
     std::vector<RegistryValue> values;  // under the product key; none: no key at all
     std::size_t capacity;
     int result;
-    std::string path;  // on 0: the destination's untouched content
+    std::string path;                      // on 0: the destination's untouched content
+    std::u16string wideInstallPath = u"";  // an InstallPath written in UTF-16, after values
+    unsigned codePage = 932;
+    bool overReport = false;  // as Japanese Windows 10 after a name overflow
 };
 
 class QueryInstallPathTest : public RegistryTest,
@@ -50,7 +53,11 @@ class QueryInstallPathTest : public RegistryTest,
 TEST_P(QueryInstallPathTest, FindsTheValueByEnumeration)
 {
     const LookupCase& c = GetParam();
+    sim::SetAnsiCodePage(c.codePage);
     SetValues(kProductKey, c.values);
+    if (!c.wideInstallPath.empty())
+        sim::SetRegistryValueW(kProductKey, "InstallPath", kRegSz, c.wideInstallPath);
+    sim::OverReportAfterNameOverflow(c.overReport);
     std::vector<char> destination(c.capacity, 0);
     std::strcpy(destination.data(), "old");
     EXPECT_EQ(QueryInstallPath(destination.data(), c.capacity), c.result);
@@ -111,6 +118,28 @@ INSTANTIATE_TEST_SUITE_P(
             256,
             1,
             "C:\\A"},
+        LookupCase{"LongNameBeforeOverReported",
+                   {{kLongName, kRegSz, "x"}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
+                   256,
+                   1,
+                   "C:\\A",
+                   u"",
+                   932,
+                   true},
+        // A character the code page lacks: the ANSI call hands over a look-alike or '?'.
+        LookupCase{"LookAlikeIsNotFound", {}, 256, 0, "", u"C:\\Caf\u00e9\0"},
+        LookupCase{"QuestionMarkIsNotFound", {}, 256, 0, "", u"C:\\\u0132\0"},
+        LookupCase{"ExactInCp1252", {}, 256, 1, "C:\\Caf\xe9", u"C:\\Caf\u00e9\0", 1252},
+        LookupCase{"ExactInUtf8", {}, 256, 1, "C:\\Caf\xc3\xa9", u"C:\\Caf\u00e9\0", 65001},
+        LookupCase{"JapaneseInCp1252IsNotFound", {}, 256, 0, "", u"C:\\\u4e88\u5b9a\0", 1252},
+        LookupCase{"ExactInCp932", {}, 256, 1, "C:\\\x97\x5c\x92\xe8", u"C:\\\u4e88\u5b9a\0"},
+        LookupCase{"BinaryIsNotConverted",
+                   {{"InstallPath", kRegBinary, "C:\\Caf\xe9"}},
+                   256,
+                   1,
+                   "C:\\Caf\xe9"},
+        LookupCase{
+            "QuoteIsNotFound", {{"InstallPath", kRegSz, std::string("C:\\A\"B\0", 7)}}, 256, 0, ""},
         LookupCase{"FirstMatchWins",
                    {{"InstallPath", kRegSz, std::string("C:\\A\0", 5)}, {"Other", kRegSz, "C:\\B"}},
                    256,
@@ -186,9 +215,10 @@ TEST_P(UpdateUninstallStringTest, RewritesOnlyTheExistingValue)
 const RegistryValue kOldCommand = {"UninstallString", kRegSz, "C:\\old.exe -x"};
 const RegistryValue kDisplayName = {"DisplayName", kRegSz, "App"};
 
+// The command as written: quoted, with its zero.
 RegistryValue Command(const std::string& text, const std::string& name = "UninstallString")
 {
-    return {name, kRegSz, text + '\0'};
+    return {name, kRegSz, '"' + text + '"' + '\0'};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,11 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
         UninstallCase{"NoValueLeftAlone", "C:\\Cal", {kDisplayName}, 0, {kDisplayName}},
         UninstallCase{"NoEntryNotCreated", "C:\\Cal", {}, 0, {}},
         UninstallCase{"FitsExactly",
-                      std::string(245, 'p'),
+                      std::string(243, 'p'),
                       {kOldCommand},
                       1,
-                      {Command(std::string(245, 'p') + "\\Uninstall.exe")}},
-        UninstallCase{"TooLongNotWritten", std::string(246, 'p'), {kOldCommand}, 0, {kOldCommand}}),
+                      {Command(std::string(243, 'p') + "\\Uninstall.exe")}},
+        UninstallCase{"QuotesDoNotFit", std::string(244, 'p'), {kOldCommand}, 0, {kOldCommand}},
+        UninstallCase{"FitsOnlyUnquoted", std::string(245, 'p'), {kOldCommand}, 0, {kOldCommand}}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return info.param.name; });
 
 TEST_F(RegistryTest, EntryWithoutWriteAccessIsLeftAlone)

@@ -66,7 +66,7 @@ TEST_F(GateTest, ClearsNamesLeftFromAnEarlierRun)
 const char kProduct[] = "SOFTWARE\\Firm\\App";
 const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App";
 const std::string kOldCommand = "C:\\old\\remove.exe /x";
-const std::string kNewCommand = std::string("C:\\Cal\\Uninstall.exe") + '\0';
+const std::string kNewCommand = std::string("\"C:\\Cal\\Uninstall.exe\"") + '\0';
 
 class RunTest : public SimulatedTest {
 protected:
@@ -192,3 +192,39 @@ TEST_F(RunTest, EachFailingOperationLeavesAConsistentState)
         if (sim::FallibleCallCount() < failing) break;
     }
 }
+
+// An install path that cannot be used exactly is not found: one warning, no link, and the
+// entry left alone. One the code page holds exactly is used as stored.
+struct InstallPathCase {
+    const char* name;
+    std::u16string installPath;
+    unsigned codePage;
+    std::string ansiPath;  // as the program reads it; empty: not found
+};
+
+class InstallPathFormTest : public RunTest,
+                            public ::testing::WithParamInterface<InstallPathCase> {};
+
+TEST_P(InstallPathFormTest, UsesOnlyTheExactPath)
+{
+    const InstallPathCase& c = GetParam();
+    sim::SetAnsiCodePage(c.codePage);
+    sim::SetRegistryValueW(kProduct, "InstallPath", kRegSz, c.installPath);
+    EXPECT_EQ(StartProgram(), 0);
+    bool found = !c.ansiPath.empty();
+    EXPECT_EQ(sim::MessageBoxes().size(), found ? 0u : 1u);
+    EXPECT_EQ(SavedLink("Startup"), found ? "target=" + c.ansiPath + "\\calendar.exe\nworkdir=" +
+                                                c.ansiPath + "\ndescription=App\n"
+                                          : "");
+    EXPECT_EQ(UninstallString(),
+              found ? '"' + c.ansiPath + "\\Uninstall.exe\"" + '\0' : kOldCommand);
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, InstallPathFormTest,
+    ::testing::Values(InstallPathCase{"LookAlike", u"C:\\Caf\u00e9", 932, ""},
+                      InstallPathCase{"Quote", u"C:\\A\"B", 932, ""},
+                      InstallPathCase{"ExactInCp1252", u"C:\\Caf\u00e9", 1252, "C:\\Caf\xe9"},
+                      InstallPathCase{"SpaceInName", u"C:\\Sample Cal", 932, "C:\\Sample Cal"}),
+    [](const ::testing::TestParamInfo<InstallPathCase>& info) { return info.param.name; });

@@ -8,9 +8,10 @@
 #include <cstdint>
 
 typedef std::uint32_t Dword;
-typedef std::int32_t Status;       // LSTATUS: a Win32 error code, 0 for success
-typedef std::uintptr_t KeyHandle;  // HKEY; 0 is the null handle
-typedef std::int32_t HResult;      // HRESULT: negative for failure, 0 (S_OK) for success
+typedef std::int32_t Status;                 // LSTATUS: a Win32 error code, 0 for success
+typedef std::uintptr_t KeyHandle;            // HKEY; 0 is the null handle
+typedef std::int32_t HResult;                // HRESULT: negative for failure, 0 (S_OK) for success
+typedef std::uintptr_t WindowStationHandle;  // HWINSTA; 0 is the null handle
 
 // The shell link object's two interfaces, IShellLinkA and IPersistFile.
 typedef struct ShellLinkInterface* ShellLinkHandle;
@@ -32,6 +33,7 @@ const HResult kEPointer = static_cast<HResult>(0x80004003);
 const int kCsidlStartup = 7;
 const int kCsidlDesktopDirectory = 16;
 const unsigned kMbOkIconWarning = 0x30;  // MB_OK | MB_ICONWARNING
+const Dword kWsfVisible = 0x1;           // WSF_VISIBLE, of a window station's UOI_FLAGS
 const unsigned kCpAcp = 0;
 const Dword kMbErrInvalidChars = 0x8;  // MB_ERR_INVALID_CHARS
 
@@ -98,11 +100,17 @@ void Release(ShellLinkHandle link);
 int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int length,
                         char16_t* wide, int wideSize);
 
-// SHGetSpecialFolderPathA with no owner window: nonzero when path holds the folder's path.
-int SHGetSpecialFolderPathA(char* path, int folder, int create);
+// SHGetSpecialFolderPathW with no owner window: nonzero when path (MAX_PATH units) holds the
+// folder's path.
+int SHGetSpecialFolderPathW(char16_t* path, int folder, int create);
 
-// MessageBoxA with no owner window; returns when the user dismisses it.
-int MessageBoxA(const char* text, const char* caption, unsigned style);
+// MessageBoxW with no owner window; returns when the user dismisses it.
+int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style);
+
+// The process's window station, and its UOI_FLAGS (GetUserObjectInformationW): nonzero when
+// flags holds them.
+WindowStationHandle GetProcessWindowStation();
+int GetUserObjectFlags(WindowStationHandle station, Dword* flags);
 
 }  // namespace os
 

@@ -70,18 +70,22 @@ void ReportMoreDataAlways(bool always);
 // and its buffer, and changes the name size, as Japanese Windows 10 may.
 void OverReportAfterNameOverflow(bool overReporting);
 
-// The shell: special folders are real directories (a folder never set cannot be had), and
-// the shell link object saves a small text file (target, working directory, description)
-// where the real one saves a .lnk, so that a folder that does not exist fails the save.
+// The shell: special folders are real directories, named by their host paths in UTF-8 (a
+// folder never set cannot be had), and the shell link object saves a small text file
+// (target, working directory, description) where the real one saves a .lnk, so that a folder
+// that does not exist fails the save.
 void SetSpecialFolder(int csidl, const std::string& path);
 void SetCoInitializeResult(HResult result);
 // The save's result when it would succeed: S_FALSE, say, instead of S_OK.
 void SetSaveSuccessResult(HResult result);
 struct ShownMessage {
-    std::string text;
-    std::string caption;
+    std::u16string text;
+    std::u16string caption;
     unsigned style;
 };
+// The process's window station: visible to a user (WinSta0 of an interactive session), or not
+// (a service's, SYSTEM's on a deployment agent).
+void SetWindowStationVisible(bool visible);
 const std::vector<ShownMessage>& MessageBoxes();
 // What a saved link holds, read back from its file; empty when there is none.
 std::string ReadSavedLink(const std::string& path);

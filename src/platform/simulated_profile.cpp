@@ -1,6 +1,7 @@
-// A profile (INI) reader over real files: sections and keys matched without ASCII case,
-// spaces and tabs around keys and values dropped, one pair of matching quotes around a value
-// removed, the value cut to size - 1 bytes.
+// A profile (INI) reader over real files, as Windows reads them: a file in the ANSI code page,
+// or in UTF-16LE with its BOM; sections and keys matched without ASCII case; spaces and tabs
+// around keys and values dropped, one pair of matching quotes around a value removed; the
+// value cut to size - 1 bytes, never inside a character.
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -39,18 +40,41 @@ std::string Unquote(const std::string& value)
     return value;
 }
 
-// The value of key in section, or false when the file, the section or the key is missing.
-bool FindProfileValue(const char* fileName, const char* section, const char* key,
-                      std::string* value)
+// The file's text in the ANSI code page. Windows recognises a UTF-16LE BOM and converts the
+// text; it does not recognise a UTF-8 BOM, whose bytes then stay in front of the first line
+// (Wine skips them: more lenient than Windows).
+bool ReadProfileText(const char* fileName, std::string* text)
 {
     std::ifstream file(fileName, std::ios::binary);
     if (!file) return false;
+    std::stringstream content;
+    content << file.rdbuf();
+    *text = content.str();
+    if (text->size() >= 2 && (*text)[0] == '\xff' && (*text)[1] == '\xfe') {
+        std::u16string wide;
+        for (std::size_t i = 2; i + 1 < text->size(); i += 2)
+            wide.push_back(static_cast<char16_t>(static_cast<unsigned char>((*text)[i]) |
+                                                 static_cast<unsigned char>((*text)[i + 1]) << 8));
+        *text = sim::ToAnsi(wide, nullptr);
+    }
+    return true;
+}
+
+// The value of key in section, or false when the file, the section or the key is missing.
+// A line that opens a section without closing it with ']' names no section and leaves the
+// one before in force (Wine; Microsoft's documentation and Wine's tests are silent).
+bool FindProfileValue(const char* fileName, const char* section, const char* key,
+                      std::string* value)
+{
+    std::string content;
+    if (!ReadProfileText(fileName, &content)) return false;
+    std::istringstream lines(content);
     bool inSection = false;
     std::string line;
-    while (std::getline(file, line)) {
+    while (std::getline(lines, line)) {
         std::string text = Trim(line);
-        if (!text.empty() && text[0] == '[') {
-            std::size_t close = text.find(']');
+        std::size_t close = text.find(']');
+        if (!text.empty() && text[0] == '[' && close != std::string::npos) {
             inSection = SameIgnoringCase(Trim(text.substr(1, close - 1)), section);
             continue;
         }
@@ -62,6 +86,19 @@ bool FindProfileValue(const char* fileName, const char* section, const char* key
         }
     }
     return false;
+}
+
+// The length of the longest run of whole characters of value within limit bytes.
+std::size_t WholeCharacters(const std::string& value, std::size_t limit)
+{
+    std::size_t length = 0;
+    while (length < value.size()) {
+        std::size_t next =
+            static_cast<std::size_t>(os::CharNextA(value.c_str() + length) - value.c_str());
+        if (next > limit || next == length) break;
+        length = next;
+    }
+    return length;
 }
 
 }  // namespace
@@ -76,7 +113,7 @@ Dword GetPrivateProfileStringA(const char* section, const char* key, const char*
     if (size == 0) return 0;
     std::string value;
     if (failed || !FindProfileValue(fileName, section, key, &value)) value = fallback;
-    std::size_t length = value.size() < size - 1 ? value.size() : size - 1;
+    std::size_t length = WholeCharacters(value, size - 1);
     std::memcpy(destination, value.data(), length);
     destination[length] = 0;
     return static_cast<Dword>(length);

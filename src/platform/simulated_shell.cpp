@@ -1,5 +1,5 @@
 // The simulated shell: special folders, the shell link object, COM initialisation, the
-// code page 932 conversion to UTF-16 and message boxes that record what they were given.
+// window station, and message boxes that record what they were given.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -26,6 +26,7 @@ HResult coInitializeResult = 0;
 HResult saveSuccessResult = 0;
 int comInitializations = 0;
 int liveReferences = 0;
+bool windowStationVisible = true;
 
 LinkObject* ToObject(ShellLinkHandle link)
 {
@@ -56,6 +57,12 @@ void ResetShell()
     coInitializeResult = 0;
     saveSuccessResult = 0;
     comInitializations = 0;
+    windowStationVisible = true;
+}
+
+void SetWindowStationVisible(bool visible)
+{
+    windowStationVisible = visible;
 }
 
 void SetSpecialFolder(int csidl, const std::string& path)
@@ -182,22 +189,38 @@ void Release(ShellLinkHandle link)
     DropReference(ToObject(link));
 }
 
-int SHGetSpecialFolderPathA(char* path, int folder, int create)
+// The folder's host path (UTF-8) in UTF-16, as the shell names it whatever the code page.
+int SHGetSpecialFolderPathW(char16_t* path, int folder, int create)
 {
-    if (sim::EnterCall("SHGetSpecialFolderPathA(" + std::to_string(folder) + ")")) return 0;
+    if (sim::EnterCall("SHGetSpecialFolderPathW(" + std::to_string(folder) + ")")) return 0;
     auto found = specialFolders.find(folder);
-    if (found == specialFolders.end() || found->second.size() >= kMaxPath) return 0;
+    if (found == specialFolders.end()) return 0;
+    std::u16string wide = sim::FromUtf8(found->second);
+    if (wide.size() >= kMaxPath) return 0;
     if (create) mkdir(found->second.c_str(), 0755);
-    std::copy(found->second.begin(), found->second.end(), path);
-    path[found->second.size()] = 0;
+    std::copy(wide.begin(), wide.end(), path);
+    path[wide.size()] = 0;
     return 1;
 }
 
-int MessageBoxA(const char* text, const char* caption, unsigned style)
+int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style)
 {
-    sim::Record("MessageBoxA");
+    sim::Record("MessageBoxW");
     messageBoxes.push_back({text, caption, style});
     return 1;  // IDOK
+}
+
+WindowStationHandle GetProcessWindowStation()
+{
+    sim::Record("GetProcessWindowStation");
+    return 0x40;
+}
+
+int GetUserObjectFlags(WindowStationHandle station, Dword* flags)
+{
+    if (sim::EnterCall("GetUserObjectFlags") || station != 0x40) return 0;
+    *flags = windowStationVisible ? kWsfVisible : 0;
+    return 1;
 }
 
 }  // namespace os

@@ -183,9 +183,9 @@ const char* CharPrevA(const char* start, const char* position)
 int MultiByteToWideChar(unsigned, Dword flags, const char* text, int length, char16_t* wide,
                         int wideSize)
 {
-    if (sim::EnterCall("MultiByteToWideChar")) return 0;
     std::string input = length < 0 ? std::string(text, std::char_traits<char>::length(text) + 1)
                                    : std::string(text, static_cast<std::size_t>(length));
+    if (sim::EnterCall("MultiByteToWideChar(" + input.substr(0, input.find('\0')) + ")")) return 0;
     bool exact = true;
     std::u16string units = sim::ToWide(input, &exact);
     if ((flags & kMbErrInvalidChars) && !exact) return 0;

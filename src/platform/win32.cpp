@@ -1,5 +1,5 @@
-// The platform seam on Windows: each operation forwards to the ANSI API. The only file that
-// sees <windows.h>.
+// The platform seam on Windows: each operation forwards to the API, the ANSI one where the
+// program's text is in the system's code page. The only file that sees <windows.h>.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -181,14 +181,31 @@ int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int le
                                  wideSize);
 }
 
-int SHGetSpecialFolderPathA(char* path, int folder, int create)
+int SHGetSpecialFolderPathW(char16_t* path, int folder, int create)
 {
-    return ::SHGetSpecialFolderPathA(nullptr, path, folder, create);
+    return ::SHGetSpecialFolderPathW(nullptr, reinterpret_cast<LPWSTR>(path), folder, create);
 }
 
-int MessageBoxA(const char* text, const char* caption, unsigned style)
+int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style)
 {
-    return ::MessageBoxA(nullptr, text, caption, style);
+    return ::MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(text),
+                         reinterpret_cast<LPCWSTR>(caption), style);
+}
+
+WindowStationHandle GetProcessWindowStation()
+{
+    return reinterpret_cast<WindowStationHandle>(::GetProcessWindowStation());
+}
+
+int GetUserObjectFlags(WindowStationHandle station, Dword* flags)
+{
+    USEROBJECTFLAGS objectFlags = {};
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): handles travel through the seam as integers
+    if (!::GetUserObjectInformationW(reinterpret_cast<HANDLE>(station), UOI_FLAGS, &objectFlags,
+                                     sizeof objectFlags, nullptr))
+        return 0;
+    *flags = objectFlags.dwFlags;
+    return 1;
 }
 
 }  // namespace os

@@ -6,22 +6,22 @@
 #include "registry/install_path.h"
 #include "run/path.h"
 #include "run/setup_names.h"
-#include "run/text.h"
 #include "shortcut/shell_link.h"
 
-// Code page 932: "The install path was not found." and, on a new line, "Please check that
-// the calendar is installed correctly".
-static const char kInstallPathWarning[] =
-    "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5b\x83\x8b\x83\x70\x83\x58\x82\xaa\x8c\xa9\x82\xc2"
-    "\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd\x81\x42\x0a\x83\x4a\x83"
-    "\x8c\x83\x93\x83\x5f\x81\x5b\x82\xaa\x90\xb3\x82\xb5\x82\xad\x83\x43\x83\x93\x83\x58\x83"
-    "\x67\x81\x5b\x83\x8b\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xe9\x82\xa9\x8a\x6d\x94\x46\x82"
-    "\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";
+// The warnings in UTF-16, so that they read the same whatever the system's code page:
+// インストールパスが見つかりませんでした。(The install path was not found.) and, on a new line,
+// カレンダーが正しくインストールされているか確認してください (Please check that the calendar
+// is installed correctly).
+static const char16_t kInstallPathWarning[] =
+    u"\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u30d1\u30b9\u304c\u898b\u3064\u304b\u308a"
+    u"\u307e\u305b\u3093\u3067\u3057\u305f\u3002\n\u30ab\u30ec\u30f3\u30c0\u30fc\u304c"
+    u"\u6b63\u3057\u304f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055\u308c\u3066\u3044"
+    u"\u308b\u304b\u78ba\u8a8d\u3057\u3066\u304f\u3060\u3055\u3044";
 
-// Code page 932: "Creating the shortcut failed".
-static const char kShortcutWarning[] =
-    "\x83\x56\x83\x87\x81\x5b\x83\x67\x83\x4a\x83\x62\x83\x67\x82\xcc\x8d\xec\x90\xac\x82\xc9"
-    "\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd";
+// ショートカットの作成に失敗しました (Creating the shortcut failed).
+static const char16_t kShortcutWarning[] =
+    u"\u30b7\u30e7\u30fc\u30c8\u30ab\u30c3\u30c8\u306e\u4f5c\u6210\u306b\u5931\u6557"
+    u"\u3057\u307e\u3057\u305f";
 
 static const std::size_t kTargetSize = 256;
 
@@ -30,26 +30,53 @@ int AppendLaunchTarget(char* path, std::size_t capacity)
     return AppendFileName(path, capacity, "calendar.exe");
 }
 
-static int Warn(const char* text)
+// Deployment agents and services run installers as SYSTEM on a window station that no user
+// can see: a box there would wait forever, and the installer with it. When the flags cannot
+// be read, the station counts as visible, as .NET's Environment.UserInteractive decides.
+static int IsWindowStationVisible()
 {
-    os::MessageBoxA(text, AppName, kMbOkIconWarning);
+    Dword flags = 0;
+    if (!os::GetUserObjectFlags(os::GetProcessWindowStation(), &flags)) return 1;
+    return (flags & kWsfVisible) != 0;
+}
+
+// Where no one can see the box, the run goes on as after a dismissed one.
+static int Warn(const char16_t* text)
+{
+    if (IsWindowStationVisible()) {
+        char16_t caption[kSetupNameSize];
+        if (os::MultiByteToWideChar(kCpAcp, 0, AppName, -1, caption, kSetupNameSize) == 0)
+            caption[0] = 0;
+        os::MessageBoxW(text, caption, kMbOkIconWarning);
+    }
     return -1;
 }
 
-// {folder}\{application}.lnk into linkPath; 0 when the folder is unknown or the whole does
-// not fit, so that no link is written to a path other than the one meant.
-static int ComposeLinkPath(char* linkPath, int shortcutFolder)
+static std::size_t WideLength(const char16_t* text, std::size_t capacity)
+{
+    std::size_t length = 0;
+    while (length < capacity && text[length] != 0) ++length;
+    return length;
+}
+
+// {folder}\{application}.lnk in UTF-16 into linkPath (MAX_PATH units): the folder as the shell
+// names it, which the code page may not hold (a user named Zoë on code page 932), and the
+// name converted from the code page of the settings. 0 when the folder is unknown or the
+// whole does not fit, so that no link is written to a path other than the one meant.
+static int ComposeLinkPath(char16_t* linkPath, int shortcutFolder)
 {
     int folderId = shortcutFolder == kStartupFolder ? kCsidlStartup : kCsidlDesktopDirectory;
-    std::memset(linkPath, 0, kMaxPath);
-    if (!os::SHGetSpecialFolderPathA(linkPath, folderId, 1)) return 0;
-    if (BoundedLength(linkPath, kMaxPath) >= kMaxPath) return 0;
-    return IsNameAvailable(ShortcutFileName) && AppendText(linkPath, kMaxPath, ShortcutFileName);
+    std::memset(linkPath, 0, kMaxPath * sizeof(char16_t));
+    if (!os::SHGetSpecialFolderPathW(linkPath, folderId, 1)) return 0;
+    std::size_t used = WideLength(linkPath, kMaxPath);
+    if (used >= kMaxPath || !IsNameAvailable(ShortcutFileName)) return 0;
+    return os::MultiByteToWideChar(kCpAcp, 0, ShortcutFileName, -1, linkPath + used,
+                                   static_cast<int>(kMaxPath - used)) != 0;
 }
 
 int PlaceShortcut(int shortcutFolder)
 {
-    char linkPath[kMaxPath];
+    char16_t linkPath[kMaxPath];
     int haveLinkPath = ComposeLinkPath(linkPath, shortcutFolder);
     char target[kTargetSize];
     std::memset(target, 0, sizeof target);

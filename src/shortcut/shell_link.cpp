@@ -2,13 +2,10 @@
 
 #include "registry/install_path.h"
 
-// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER): the link path has no UTF-16 form that fits.
-static const HResult kPathTooLong = static_cast<HResult>(0x8007007A);
 static const std::size_t kWorkingDirectorySize = 256;
 
-// Sets what was filled in and saves; a link path without a wide form is never saved.
 static HResult FillAndSave(ShellLinkHandle link, PersistFileHandle file, const char* target,
-                           const char* linkPath, const char* description)
+                           const char16_t* linkPath, const char* description)
 {
     os::SetPath(link, target);
     os::SetDescription(link, description);
@@ -16,13 +13,10 @@ static HResult FillAndSave(ShellLinkHandle link, PersistFileHandle file, const c
     char workingDirectory[kWorkingDirectorySize];
     if (QueryInstallPath(workingDirectory, sizeof workingDirectory))
         os::SetWorkingDirectory(link, workingDirectory);
-    char16_t wideLinkPath[kMaxPath];
-    if (os::MultiByteToWideChar(kCpAcp, 0, linkPath, -1, wideLinkPath, kMaxPath) == 0)
-        return kPathTooLong;
-    return os::Save(file, wideLinkPath, 1);
+    return os::Save(file, linkPath, 1);
 }
 
-HResult CreateShellLink(const char* target, const char* linkPath, const char* description)
+HResult CreateShellLink(const char* target, const char16_t* linkPath, const char* description)
 {
     ShellLinkHandle link = nullptr;
     HResult result = os::CoCreateShellLink(&link);

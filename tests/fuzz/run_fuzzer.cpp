@@ -9,6 +9,10 @@
 //   failname <prefix>|<occurrence>      the occurrence-th call named so fails
 //   coinit <hresult> / save <hresult>   CoInitialize's result / the save's success result
 //   moredata                            every enumeration answers ERROR_MORE_DATA
+//   overreport                          over-reported data sizes after a name overflow
+//   regw <key>|<name>|<type>|<utf-8>    a value written in UTF-16, as a Unicode installer does
+//   cp <code page>                      the ANSI code page: 932 (default), 1252 or 65001
+//   hidden                              a window station no user can see
 #include <unistd.h>
 
 #include <cstdio>
@@ -75,6 +79,7 @@ struct Setup {
     std::string commandLine = "x.exe -normal";
     std::string settings;
     bool haveSettings = false;
+    bool hidden = false;
     std::set<std::string> keys;
     // The registry as the run found it, key by key.
     std::vector<std::pair<std::string, std::vector<sim::RegistryValue>>> before;
@@ -110,16 +115,28 @@ void Apply(const std::string& line, Setup* setup)
         sim::SetSaveSuccessResult(static_cast<HResult>(Number(rest)));
     } else if (verb == "moredata") {
         sim::ReportMoreDataAlways(true);
+    } else if (verb == "overreport") {
+        sim::OverReportAfterNameOverflow(true);
+    } else if (verb == "regw" && fields.size() == 4) {
+        sim::SetRegistryValueW(fields[0], fields[1], static_cast<Dword>(Number(fields[2])),
+                               sim::FromUtf8(fields[3]));
+        setup->keys.insert(fields[0]);
+    } else if (verb == "cp" && (rest == "932" || rest == "1252" || rest == "65001")) {
+        sim::SetAnsiCodePage(static_cast<unsigned>(Number(rest)));
+    } else if (verb == "hidden") {
+        sim::SetWindowStationVisible(false);
+        setup->hidden = true;
     }
 }
 
-// The install paths a run could have read: the text of every value named InstallPath.
+// The install paths a run could have used: the text of every value named InstallPath, as the
+// ANSI calls read it, but for one with a quote.
 std::set<std::string> InstallPaths(const Setup& setup)
 {
     std::set<std::string> paths;
     for (const auto& key : setup.before)
         for (const sim::RegistryValue& value : key.second)
-            if (Lower(value.name) == "installpath")
+            if (Lower(value.name) == "installpath" && value.data.find('"') == std::string::npos)
                 paths.insert(value.data.substr(0, value.data.find('\0')));
     return paths;
 }
@@ -204,9 +221,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(sim::ComInitializations() == 0, "COM released exactly when initialised");
     int attempts = 0;
     for (const std::string& entry : sim::CallLog())
-        attempts += entry.rfind("SHGetSpecialFolderPathA", 0) == 0;
+        attempts += entry.rfind("SHGetSpecialFolderPathW", 0) == 0;
     Require(sim::MessageBoxes().size() <= static_cast<std::size_t>(attempts),
             "one warning per attempt");
+    Require(!setup.hidden || sim::MessageBoxes().empty(), "no box where no one can see it");
     std::set<std::string> installPaths = InstallPaths(setup);
     CheckUninstallWrites(setup, installPaths);
     CheckLinks(installPaths);

@@ -115,7 +115,7 @@ TEST_F(RunTest, StartupFailureSkipsTheDesktop)
     sim::SetSpecialFolder(kCsidlStartup, directory + "/missing/Startup");
     EXPECT_EQ(StartProgram(), 0);
     EXPECT_EQ(sim::MessageBoxes().size(), 1u);
-    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathA(16)"), 0);
+    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathW(16)"), 0);
     EXPECT_EQ(SavedLink("Desktop"), "");
     EXPECT_EQ(UninstallString(), kNewCommand);
     ExpectNothingLeftOpen();
@@ -126,7 +126,7 @@ TEST_F(RunTest, MissingInstallPathWarnsOnce)
     WriteSettings("App", "Other");
     EXPECT_EQ(StartProgram(), 0);
     EXPECT_EQ(sim::MessageBoxes().size(), 1u);
-    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathA"), 1);
+    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathW"), 1);
     ExpectNothingLeftOpen();
 }
 
@@ -187,7 +187,7 @@ TEST_F(RunTest, EachFailingOperationLeavesAConsistentState)
         EXPECT_TRUE(command == kOldCommand || command == kNewCommand) << "failing call " << failing;
         // At most one warning, from the one shortcut that failed; a written link is whole.
         EXPECT_LE(sim::MessageBoxes().size(), 1u) << "failing call " << failing;
-        bool desktopTried = CountCalls("SHGetSpecialFolderPathA(16)") > 0;
+        bool desktopTried = CountCalls("SHGetSpecialFolderPathW(16)") > 0;
         EXPECT_EQ(desktopTried, SavedLink("Startup") != "") << "failing call " << failing;
         if (sim::FallibleCallCount() < failing) break;
     }
@@ -228,3 +228,38 @@ INSTANTIATE_TEST_SUITE_P(
                       InstallPathCase{"ExactInCp1252", u"C:\\Caf\u00e9", 1252, "C:\\Caf\xe9"},
                       InstallPathCase{"SpaceInName", u"C:\\Sample Cal", 932, "C:\\Sample Cal"}),
     [](const ::testing::TestParamInfo<InstallPathCase>& info) { return info.param.name; });
+
+// On a window station no user can see, a box would wait forever: none is shown, and the run
+// goes on as after a dismissed one. When the flags cannot be read, the box is shown.
+struct StationCase {
+    const char* name;
+    bool visible;
+    bool flagsUnreadable;
+    bool installed;
+    std::size_t boxes;
+};
+
+class WindowStationTest : public RunTest, public ::testing::WithParamInterface<StationCase> {};
+
+TEST_P(WindowStationTest, ShowsABoxOnlyWhereSomeoneCanSeeIt)
+{
+    const StationCase& c = GetParam();
+    if (!c.installed) WriteSettings("App", "Other");
+    sim::SetWindowStationVisible(c.visible);
+    if (c.flagsUnreadable) sim::FailCallNamed("GetUserObjectFlags");
+    EXPECT_EQ(StartProgram(), 0);
+    EXPECT_EQ(sim::MessageBoxes().size(), c.boxes);
+    EXPECT_EQ(SavedLink("Startup"), c.installed ? kLink : "");
+    EXPECT_EQ(SavedLink("Desktop"), c.installed ? kLink : "");
+    EXPECT_EQ(UninstallString(), c.installed ? kNewCommand : kOldCommand);
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stations, WindowStationTest,
+                         ::testing::Values(StationCase{"Visible", true, false, false, 1},
+                                           StationCase{"Hidden", false, false, false, 0},
+                                           StationCase{"HiddenTypicalRun", false, false, true, 0},
+                                           StationCase{"FlagsUnreadable", false, true, false, 1}),
+                         [](const ::testing::TestParamInfo<StationCase>& info) {
+                             return info.param.name;
+                         });

@@ -23,13 +23,32 @@ struct SettingsCase {
     std::string fileText;
     std::string applicationName;
     std::string company;
+    unsigned codePage = 932;
 };
+
+// A UTF-16LE file with its BOM.
+std::string Utf16File(const std::u16string& text)
+{
+    std::string bytes = "\xff\xfe";
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+const std::string k63Hyo = [] {
+    std::string text;
+    for (int i = 0; i < 63; ++i) text += "\x95\x5c";  // 表
+    return text;
+}();
 
 class SettingsFileTest : public ReadSetupValueTest,
                          public ::testing::WithParamInterface<SettingsCase> {};
 
 TEST_P(SettingsFileTest, ReadsSectionSys)
 {
+    sim::SetAnsiCodePage(GetParam().codePage);
     WriteFile(directory + "/ImInitial", GetParam().fileText);
     EXPECT_EQ(Read("ApplicationName"), GetParam().applicationName);
     EXPECT_EQ(Read("CRCompany"), GetParam().company);
@@ -49,7 +68,24 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"Japanese", "[SYS]\nApplicationName=\x83\x4a\x83\x8c\x83\x93\x83\x5f\n",
                      "\x83\x4a\x83\x8c\x83\x93\x83\x5f", ""},
         SettingsCase{"CutTo127Bytes", "[SYS]\nApplicationName=" + std::string(200, 'a') + "\n",
-                     std::string(127, 'a'), ""}),
+                     std::string(127, 'a'), ""},
+        // 2 + 126 bytes: the cut at 127 would split the last 表.
+        SettingsCase{"CutKeepsWholeCharacters", "[SYS]\nApplicationName=aa" + k63Hyo + "\n",
+                     "aa" + k63Hyo.substr(0, 124), ""},
+        SettingsCase{"CutByBytesInCp1252", "[SYS]\nApplicationName=aa" + k63Hyo + "\n",
+                     "aa" + k63Hyo.substr(0, 125), "", 1252},
+        SettingsCase{"Utf16WithBom", Utf16File(u"[SYS]\r\nApplicationName=\u4e88\u5b9a\r\n"),
+                     "\x97\x5c\x92\xe8", ""},
+        SettingsCase{"Utf16WithBomInCp1252", Utf16File(u"[SYS]\r\nCRCompany=Caf\u00e9\r\n"), "",
+                     "Caf\xe9", 1252},
+        // Windows does not recognise a UTF-8 BOM: its bytes hide the header on the first line.
+        SettingsCase{"Utf8BomHidesTheFirstHeader", "\xef\xbb\xbf[SYS]\nApplicationName=App\n", "",
+                     ""},
+        SettingsCase{"Utf8BomBeforeABlankLine", "\xef\xbb\xbf\n[SYS]\nApplicationName=App\n", "App",
+                     "", 65001},
+        SettingsCase{"HeaderWithoutBracketNamesNoSection", "[SYS\nApplicationName=App\n", "", ""},
+        SettingsCase{"HeaderWithoutBracketKeepsTheSection",
+                     "[SYS]\nCRCompany=Firm\n[Other\nApplicationName=App\n", "App", "Firm"}),
     [](const ::testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
 
 TEST_F(ReadSetupValueTest, MissingFileGivesEmptyNames)

@@ -11,18 +11,11 @@
 
 const char kProductKey[] = "SOFTWARE\\Firm\\App";
 
-// The warnings' code page 932 bytes, spelled independently of the program's tables.
+// The warnings in UTF-8, spelled independently of the program's tables.
 const std::string kInstallPathWarning =
-    "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5b\x83\x8b\x83\x70\x83\x58"  // インストールパス
-    "\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1"  // が見つかりません
-    "\x82\xc5\x82\xb5\x82\xbd\x81\x42\n"                                // でした。
-    "\x83\x4a\x83\x8c\x83\x93\x83\x5f\x81\x5b\x82\xaa\x90\xb3\x82\xb5"  // カレンダーが正し
-    "\x82\xad\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5b\x83\x8b\x82\xb3"  // くインストールさ
-    "\x82\xea\x82\xc4\x82\xa2\x82\xe9\x82\xa9\x8a\x6d\x94\x46\x82\xb5"  // れているか確認し
-    "\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";                         // てください
-const std::string kShortcutWarning =
-    "\x83\x56\x83\x87\x81\x5b\x83\x67\x83\x4a\x83\x62\x83\x67\x82\xcc"  // ショートカットの
-    "\x8d\xec\x90\xac\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd";  // 作成に失敗しました
+    "インストールパスが見つかりませんでした。\nカレンダーが正しくインストールされているか確認してく"
+    "ださい";
+const std::string kShortcutWarning = "ショートカットの作成に失敗しました";
 
 class ShortcutTest : public SimulatedTest {
 protected:
@@ -45,12 +38,13 @@ protected:
     {
         return sim::ReadSavedLink(directory + "/Startup/" + app + ".lnk");
     }
-    void ExpectWarnings(const std::vector<std::string>& texts)
+    // Texts and caption in UTF-8.
+    void ExpectWarnings(const std::vector<std::string>& texts, const std::string& caption = "App")
     {
         ASSERT_EQ(sim::MessageBoxes().size(), texts.size());
         for (std::size_t i = 0; i < texts.size(); ++i) {
-            EXPECT_EQ(sim::MessageBoxes()[i].text, texts[i]);
-            EXPECT_EQ(sim::MessageBoxes()[i].caption, AppName);
+            EXPECT_EQ(sim::ToUtf8(sim::MessageBoxes()[i].text), texts[i]);
+            EXPECT_EQ(sim::ToUtf8(sim::MessageBoxes()[i].caption), caption);
             EXPECT_EQ(sim::MessageBoxes()[i].style, 0x30u);
         }
     }
@@ -106,9 +100,9 @@ TEST_F(ShortcutTest, CallsTheShellLinkObjectInOrder)
     std::vector<std::string> shellCalls;
     for (const std::string& entry : sim::CallLog())
         if (entry.rfind("Reg", 0) != 0 && entry.rfind("Allocate", 0) != 0 &&
-            entry.rfind("MultiByteToWideChar", 0) != 0)
+            entry.rfind("MultiByteToWideChar", 0) != 0 && entry.rfind("GetProcessWindow", 0) != 0)
             shellCalls.push_back(entry);
-    std::vector<std::string> expected = {"SHGetSpecialFolderPathA(7)",
+    std::vector<std::string> expected = {"SHGetSpecialFolderPathW(7)",
                                          "CoCreateShellLink",
                                          "QueryPersistFile",
                                          "SetPath(C:\\Cal\\calendar.exe)",
@@ -146,7 +140,7 @@ TEST_P(ShellFailureTest, OnlyTheSaveDecides)
 INSTANTIATE_TEST_SUITE_P(
     Operations, ShellFailureTest,
     ::testing::Values(
-        FailureCase{"FolderUnknown", "SHGetSpecialFolderPathA", 1, -1, "", 0},
+        FailureCase{"FolderUnknown", "SHGetSpecialFolderPathW", 1, -1, "", 0},
         FailureCase{"Create", "CoCreateShellLink", 1, -1, "", 0},
         FailureCase{"Query", "QueryPersistFile", 1, -1, "", 0},
         FailureCase{"SetPath", "SetPath", 1, 0, "target=\nworkdir=C:\\Cal\ndescription=App\n", 1},
@@ -156,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Link("C:\\Cal\\calendar.exe", "(unset)"), 1},
         FailureCase{"SecondInstallPathRead", "RegEnumValueA", 2, 0,
                     Link("C:\\Cal\\calendar.exe", "(unset)"), 1},
-        FailureCase{"Conversion", "MultiByteToWideChar", 5, -1, "", 0},
+        FailureCase{"Conversion", "MultiByteToWideChar(\\App.lnk)", 1, -1, "", 0},
         FailureCase{"Save", "Save", 1, -1, "", 1}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
@@ -179,7 +173,7 @@ TEST_F(ShortcutTest, MissingInstallPathStillCreatesTheFolder)
 {
     UseNames("Other");
     EXPECT_EQ(PlaceShortcut(kStartupFolder), -1);
-    ExpectWarnings({kInstallPathWarning});
+    ExpectWarnings({kInstallPathWarning}, "Other");
     EXPECT_TRUE(std::filesystem::is_directory(directory + "/Startup"));
     EXPECT_TRUE(std::filesystem::is_empty(directory + "/Startup"));
     EXPECT_EQ(CountCalls("CoCreateShellLink"), 0);
@@ -188,16 +182,16 @@ TEST_F(ShortcutTest, MissingInstallPathStillCreatesTheFolder)
 TEST_F(ShortcutTest, InstallPathWarningComesBeforeAnUnknownFolder)
 {
     UseNames("Other");
-    sim::FailCallNamed("SHGetSpecialFolderPathA");
+    sim::FailCallNamed("SHGetSpecialFolderPathW");
     EXPECT_EQ(PlaceShortcut(kStartupFolder), -1);
-    ExpectWarnings({kInstallPathWarning});
+    ExpectWarnings({kInstallPathWarning}, "Other");
 }
 
 TEST_F(ShortcutTest, DesktopFolderForAnyOtherValue)
 {
     EXPECT_EQ(PlaceShortcut(kDesktopFolder), 0);
     EXPECT_EQ(PlaceShortcut(5), 0);
-    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathA(16)"), 2);
+    EXPECT_EQ(CountCalls("SHGetSpecialFolderPathW(16)"), 2);
     EXPECT_EQ(sim::ReadSavedLink(directory + "/Desktop/App.lnk"),
               Link("C:\\Cal\\calendar.exe", "C:\\Cal"));
 }
@@ -231,3 +225,51 @@ TEST_F(ShortcutTest, JapaneseNameIsConvertedWithTheCodePage)
     EXPECT_EQ(sim::ReadSavedLink(directory + "/Startup/\xe4\xba\x88\xe5\xae\x9a\xe8\xa1\xa8.lnk"),
               "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=" + name + "\n");
 }
+
+// The link's folder as the shell names it and the name from the settings' code page, composed
+// in UTF-16; the caption is the name converted from the code page.
+struct CodePageCase {
+    const char* name;
+    unsigned codePage;
+    std::string userFolder;  // below the scratch directory, UTF-8
+    std::string app;         // in the code page
+    bool installed;
+    std::string linkFile;  // UTF-8, below the folder's Startup; empty: the warning, no link
+    std::string caption;   // UTF-8
+};
+
+class CodePageTest : public ShortcutTest, public ::testing::WithParamInterface<CodePageCase> {};
+
+TEST_P(CodePageTest, ComposesTheLinkAndCaptionInUtf16)
+{
+    const CodePageCase& c = GetParam();
+    sim::SetAnsiCodePage(c.codePage);
+    UseNames(c.app);
+    if (c.installed)
+        sim::SetRegistryValue("SOFTWARE\\Firm\\" + c.app, "InstallPath", kRegSz, "C:\\Cal");
+    std::string startup = directory + "/" + c.userFolder + "/Startup";
+    std::filesystem::create_directories(directory + "/" + c.userFolder);
+    sim::SetSpecialFolder(kCsidlStartup, startup);
+    EXPECT_EQ(PlaceShortcut(kStartupFolder), c.linkFile.empty() ? -1 : 0);
+    if (!c.linkFile.empty()) {
+        EXPECT_EQ(sim::ReadSavedLink(startup + "/" + c.linkFile),
+                  "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=" + c.app + "\n");
+    }
+    ExpectWarnings(c.linkFile.empty() ? std::vector<std::string>{kInstallPathWarning}
+                                      : std::vector<std::string>{},
+                   c.caption);
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePages, CodePageTest,
+    ::testing::Values(
+        CodePageCase{"UserOutsideCp932", 932, "Zo\u00eb", "App", true, "App.lnk", ""},
+        CodePageCase{"JapaneseUserAndName", 932, "\u592a\u90ce", "\x97\x5c\x92\xe8", true,
+                     "\u4e88\u5b9a.lnk", ""},
+        CodePageCase{"NameInCp1252", 1252, "Zo\u00eb", "Caf\xe9", true, "Caf\u00e9.lnk", ""},
+        CodePageCase{"NameInUtf8", 65001, "Zo\u00eb", "Caf\xc3\xa9", true, "Caf\u00e9.lnk", ""},
+        CodePageCase{"CaptionInCp932", 932, "u", "\x97\x5c\x92\xe8", false, "", "\u4e88\u5b9a"},
+        CodePageCase{"CaptionInCp1252", 1252, "u", "Caf\xe9", false, "", "Caf\u00e9"},
+        CodePageCase{"CaptionInUtf8", 65001, "u", "Caf\xc3\xa9", false, "", "Caf\u00e9"}),
+    [](const ::testing::TestParamInfo<CodePageCase>& info) { return info.param.name; });

@@ -82,8 +82,10 @@ def main():
         for text, caption in zip(wine.message_box_texts(trace), captions):
             print("  message box [%s]: %s" % (caption, text.replace("\n", " ")))
         show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])
+        print("    (the command is quoted: Windows starts it with CreateProcess and no module "
+              "name,\n     and unquoted, a program at C:\\Program.exe would run in its place)")
         for title, line in (("Startup", lines[2]), ("Desktop", lines[3])):
-            folder = wine.unhexed(line.split(" ")[1]).decode("cp932")
+            folder = wine.unhexed(line.split(" ")[1]).decode("utf-8")
             path = folder + "\\" + APP + ".lnk"
             fields = wine.read_link(prefix.unix_path(path))
             print("  %s shortcut %s:" % (title, path))

@@ -23,9 +23,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-    sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-    locale-gen >/dev/null
-fi
+# Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932, en_US.UTF-8
+# code page 1252 (the warnings must read the same there).
+for locale in ja_JP en_US; do
+    if ! locale -a 2>/dev/null | grep -qi "^$locale\.utf-\?8$"; then
+        sed -i "s/^# *\($locale.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+        grep -q "^$locale.UTF-8 UTF-8" /etc/locale.gen || echo "$locale.UTF-8 UTF-8" >> /etc/locale.gen
+        locale-gen >/dev/null
+    fi
+done

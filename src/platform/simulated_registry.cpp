@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -197,8 +198,10 @@ std::vector<RegistryValue> RegistryValues(const std::string& keyPath)
     auto found = keys.find(Canonical(keyPath));
     std::vector<RegistryValue> values;
     if (found == keys.end()) return values;
-    for (const RegistryValue& v : found->second.values)
-        values.push_back({v.name, v.type, AnsiFromStored(v.type, v.data)});
+    std::transform(found->second.values.begin(), found->second.values.end(),
+                   std::back_inserter(values), [](const RegistryValue& v) {
+                       return RegistryValue{v.name, v.type, AnsiFromStored(v.type, v.data)};
+                   });
     return values;
 }
 
@@ -323,7 +326,7 @@ Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsign
             *dataSize = size;
             return kErrorMoreData;
         }
-        if (data != nullptr) std::memcpy(data, value.data.data(), size);
+        if (data != nullptr) std::copy(value.data.begin(), value.data.end(), data);
         *dataSize = size;
         return kErrorSuccess;
     }

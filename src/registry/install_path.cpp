@@ -32,10 +32,11 @@ static int CopyValueText(char* destination, std::size_t capacity, const FoundVal
 }
 
 // The stored UTF-16 data, up to its first zero unit, is exactly text.
-static int IsStoredText(const unsigned char* stored, Dword size, const char16_t* text, int units)
+static int IsStoredText(const unsigned char* stored, Dword size, const char16_t* text,
+                        std::size_t units)
 {
-    int at = 0;
-    for (; at < static_cast<int>(size / 2); ++at) {
+    std::size_t at = 0;
+    for (; at < size / 2; ++at) {
         char16_t unit = 0;
         std::memcpy(&unit, stored + 2 * at, sizeof unit);
         if (unit == 0) break;
@@ -65,7 +66,8 @@ static int IsExactInCodePage(KeyHandle key, const FoundValue* found, std::size_t
     unsigned char* stored = static_cast<unsigned char*>(os::Allocate(size > 0 ? size : 1));
     if (stored == nullptr) return 0;
     int exact = os::RegQueryValueExW(key, name, &type, stored, &size) == kErrorSuccess &&
-                IsStringType(type) && IsStoredText(stored, size, text, units);
+                IsStringType(type) &&
+                IsStoredText(stored, size, text, static_cast<std::size_t>(units));
     os::Free(stored);
     return exact;
 }

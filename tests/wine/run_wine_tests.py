@@ -26,6 +26,9 @@ SOFTWARE = "SOFTWARE\\"
 WOW6432NODE = "SOFTWARE\\WOW6432Node\\"  # the 32-bit view's SOFTWARE, seen from the 64-bit one
 REG_SZ, REG_EXPAND_SZ, REG_BINARY = 1, 2, 3
 APP, COMPANY = "App", "Firm"
+ZOE = "Zo\u00eb"  # a user whose name code page 932 cannot hold
+EN_US = "en_US.UTF-8"  # code page 1252
+SPACED = "C:\\Apps\\Sample Cal"  # an install folder with a space in its name
 JAPANESE_APP = "\u4e88\u5b9a\u8868"  # three characters whose second bytes in cp932 are 0x5C
 TRAIL_BYTE_COMPANY = "\u8868"  # 0x95 0x5C
 OLD_COMMAND = "C:\\old\\remove.exe /x\0"
@@ -51,6 +54,10 @@ def entry_key(app=APP, root=SOFTWARE):
     return root + "Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app
 
 
+class Wide(str):
+    """A value's text that the fixture writes through the wide registry API."""
+
+
 def value(name, data, value_type=REG_SZ):
     """A registry value as the helper reads it back: name and data as cp932 bytes."""
     encode = (lambda x: x.encode("cp932")) if isinstance(data, str) else bytes
@@ -62,8 +69,11 @@ def installed(install_path, app=APP, install_type=REG_SZ, entry=None, company=CO
     """A calendar installation: its InstallPath and its uninstall entry's values."""
     if entry is None:
         entry = [("DisplayName", app + "\0"), ("UninstallString", OLD_COMMAND)]
+    data = None if install_path is None else install_path + "\0"
+    if isinstance(install_path, Wide):
+        data = Wide(data)
     values = [] if install_path is None else [(product_key(app, company, root), "InstallPath",
-                                               install_type, install_path + "\0")]
+                                               install_type, data)]
     return values + [(entry_key(app, root), name, REG_SZ, data) for name, data in entry]
 
 
@@ -77,6 +87,8 @@ class Outcome:
     startup_link: Optional[dict] = None  # lnkinfo's fields, None: no file
     desktop_link: Optional[dict] = None
     startup_folder_exists: bool = False
+    started: list = field(default_factory=list)  # (module, cwd, command line) of each start
+    run_times: list = field(default_factory=list)  # microseconds from each start to its end
 
     def settings_reads(self):
         """The settings files the program read, in order, from the profile trace."""
@@ -110,6 +122,12 @@ class Case:
     view: Optional[str] = None  # the registry view of the fixture's keys and of the entry read back
     entry_key: Optional[str] = None  # the entry read back, when not entry_key(app)
     wines: tuple = ("wine64", "wine32", "wow64")  # the Wines it runs under
+    locale: Optional[str] = None  # LC_ALL of the program's run, when not ja_JP.UTF-8
+    hidden: bool = False  # run on a window station of its own, which no user can see
+    user: Optional[str] = None  # the prefix's user, when not the environment's
+    recorders: tuple = ()  # programs placed in the prefix that record their starts
+    open_startup_link: bool = False  # then the Startup link is opened, as at logon
+    run_uninstall: bool = False  # then the stored command runs as CreateProcess runs it
 
 
 def expect_settings_read_from(directory):
@@ -153,6 +171,18 @@ def expect_no_empty_key_name(outcome):
     assert wanted <= {path.lower() for path in opens}, "not opened: %s" % wanted
 
 
+def expect_started(*starts):
+    """The recorded programs' starts, as (module, working directory)."""
+    def check(outcome):
+        assert [start[:2] for start in outcome.started] == list(starts), outcome.started
+    return check
+
+
+def expect_quick_exit(outcome):
+    """A box that no one can see would wait for ever; the run ends in seconds instead."""
+    assert all(us < 20e6 for us in outcome.run_times), outcome.run_times
+
+
 def expect_startup_folder(outcome):
     assert outcome.startup_folder_exists
 
@@ -166,7 +196,7 @@ def all_of(*checks):
 
 CAL_LINK = link("C:\\Cal\\calendar.exe", "C:\\Cal")
 REWRITTEN = expect_entry(value("DisplayName", APP + "\0"),
-                         value("UninstallString", "C:\\Cal\\Uninstall.exe\0"))
+                         value("UninstallString", '"C:\\Cal\\Uninstall.exe"\0'))
 RAN = all_of(expect_settings_read_from(PROGRAM_DIR), REWRITTEN, expect_links(CAL_LINK, CAL_LINK))
 UNTOUCHED = expect_entry(value("DisplayName", APP + "\0"), value("UninstallString", OLD_COMMAND))
 BIG = bytes(range(256)) * 20
@@ -192,15 +222,15 @@ CASES = [
     Case("install path in Japanese ending in a 0x5C trail byte",
          registry=installed("C:\\" + JAPANESE_APP),
          check=expect_entry(value("DisplayName", APP + "\0"),
-                            value("UninstallString", "C:\\%s\\Uninstall.exe\0" % JAPANESE_APP))),
+                            value("UninstallString", '"C:\\%s\\Uninstall.exe"\0' % JAPANESE_APP))),
     Case("install path as REG_EXPAND_SZ stays unexpanded",
          registry=installed("%ProgramFiles%\\Cal", install_type=REG_EXPAND_SZ),
          check=expect_entry(value("DisplayName", APP + "\0"),
-                            value("UninstallString", "%ProgramFiles%\\Cal\\Uninstall.exe\0"))),
+                            value("UninstallString", '"%ProgramFiles%\\Cal\\Uninstall.exe"\0'))),
     Case("lower-case value names, name kept and type made REG_SZ",
          registry=[(product_key(), "installpath", REG_SZ, "C:\\Cal\0"),
                    (entry_key(), "uninstallstring", REG_EXPAND_SZ, "%x%\0")],
-         check=expect_entry(value("uninstallstring", "C:\\Cal\\Uninstall.exe\0"))),
+         check=expect_entry(value("uninstallstring", '"C:\\Cal\\Uninstall.exe"\0'))),
     Case("large value and long value name enumerated first",
          registry=[(product_key(), "Big", REG_BINARY, BIG),
                    (product_key(), "N" * 2000, REG_SZ, "x\0")] + installed("C:\\Cal"),
@@ -221,13 +251,13 @@ CASES = [
          boxes=[(SHORTCUT_WARNING, "A|B")],
          check=all_of(expect_links(None, None),
                       expect_entry(value("DisplayName", "A|B\0"),
-                                   value("UninstallString", "C:\\Cal\\Uninstall.exe\0")))),
+                                   value("UninstallString", '"C:\\Cal\\Uninstall.exe"\0')))),
     Case("running twice writes the same command", runs=2, check=RAN),
     Case("Japanese application name", app=JAPANESE_APP,
          settings=settings(JAPANESE_APP, COMPANY),
          registry=installed("C:\\Cal", app=JAPANESE_APP),
          check=all_of(expect_entry(value("DisplayName", JAPANESE_APP + "\0"),
-                                   value("UninstallString", "C:\\Cal\\Uninstall.exe\0")),
+                                   value("UninstallString", '"C:\\Cal\\Uninstall.exe"\0')),
                       expect_links(*[link("C:\\Cal\\calendar.exe", "C:\\Cal", JAPANESE_APP)] * 2))),
     Case("settings with spaces, quotes and other letter case",
          settings=b'[sys]\r\napplicationname = "App" \r\n  CRCOMPANY=\tFirm\r\n', check=RAN),
@@ -242,6 +272,35 @@ CASES = [
     Case("install path warning with a Japanese caption", app=JAPANESE_APP,
          settings=settings(JAPANESE_APP, COMPANY), registry=installed(None, app=JAPANESE_APP),
          boxes=[(INSTALL_PATH_WARNING, JAPANESE_APP)]),
+
+    # What Windows does later with what the program wrote, and where Windows differs from a
+    # Japanese desktop session: other code pages, users and window stations.
+    Case("uninstall command quoted: started without a module name, a program at the first "
+         "space never runs", registry=installed(SPACED),
+         recorders=(SPACED + "\\Uninstall.exe", "C:\\Apps\\Sample.exe"), run_uninstall=True,
+         check=all_of(expect_entry(value("DisplayName", APP + "\0"),
+                                   value("UninstallString", '"%s\\Uninstall.exe"\0' % SPACED)),
+                      expect_started((SPACED + "\\Uninstall.exe", "C:\\")))),
+    Case("install path outside code page 932, written in UTF-16: not found, no look-alike",
+         registry=installed(Wide("C:\\Caf\u00e9")), boxes=[(INSTALL_PATH_WARNING, APP)],
+         check=all_of(UNTOUCHED, expect_links(None, None))),
+    Case("Startup link opened as at logon starts calendar.exe in the install folder",
+         recorders=("C:\\Cal\\calendar.exe",), open_startup_link=True,
+         check=all_of(RAN, expect_started(("C:\\Cal\\calendar.exe", "C:\\Cal")))),
+    Case("user outside code page 932: links in the user's folders, the Startup link starts "
+         "the application", user=ZOE, recorders=("C:\\Cal\\calendar.exe",),
+         open_startup_link=True, wines=("wine64", "wine32"),
+         check=all_of(RAN, expect_started(("C:\\Cal\\calendar.exe", "C:\\Cal")))),
+    Case("install path warning in Japanese under code page 1252", locale=EN_US,
+         registry=installed(None), boxes=[(INSTALL_PATH_WARNING, APP)], check=UNTOUCHED),
+    Case("shortcut warning in Japanese under code page 1252", locale=EN_US, app="A|B",
+         settings=settings("A|B", COMPANY), registry=installed("C:\\Cal", app="A|B"),
+         boxes=[(SHORTCUT_WARNING, "A|B")], check=expect_links(None, None)),
+    Case("window station no user can see, no install path: ends at once, no box", hidden=True,
+         registry=installed(None), check=all_of(UNTOUCHED, expect_links(None, None),
+                                               expect_quick_exit)),
+    Case("window station no user can see: the typical run writes both links and the entry",
+         hidden=True, check=RAN),
 
     # The PE32 on 64-bit Windows reads and writes the 32-bit view, which the 64-bit view shows
     # under WOW6432Node; an installer that writes only the 64-bit view is not seen at all.
@@ -259,10 +318,16 @@ def assert_missing(outcome):
     assert outcome.entry is None, outcome.entry
 
 
+def set_values(registry, view):
+    return [wine.set_wide_value(*v) if isinstance(v[3], Wide) else wine.set_value(*v, view=view)
+            for v in registry]
+
+
 def run_case(prefix, folders, case, views):
-    """views: the registry views to clear the case's keys in."""
-    startup, desktop = folders
-    for folder in folders:
+    """folders: the Startup and Desktop folders, (Windows path, Unix path) each. views: the
+    registry views to clear the case's keys in."""
+    (startup_path, startup), (_, desktop) = folders
+    for folder in (startup, desktop):
         path = os.path.join(folder, case.app + ".lnk")
         if os.path.exists(path):
             os.remove(path)
@@ -275,25 +340,46 @@ def run_case(prefix, folders, case, views):
     if case.settings is not None:
         with open(prefix.unix_path(PROGRAM_DIR + "\\" + case.settings_name), "wb") as f:
             f.write(case.settings)
+    for path in case.recorders:
+        prefix.place_recorder(path)
+    prefix.take_started()
     keys = {product_key(case.app), entry_key(case.app)} | {key for key, *_ in case.registry}
     prefix.probe([wine.delete_key(key, view) for key in sorted(keys) for view in views] +
-                 [wine.set_value(*value, view=case.view) for value in case.registry])
-    commands = [wine.run_command(EXE, case.cwd, case.command_line)] * case.runs
+                 set_values(case.registry, case.view))
+    commands = [wine.run_command(EXE, case.cwd, case.command_line, case.hidden)] * case.runs
     captions = []
     debug = "+pid,+profile,+msgbox" + (",+reg" if case.trace_registry else "")
     entry = case.entry_key or entry_key(case.app)
+    env = {"LC_ALL": case.locale, "LANG": case.locale} if case.locale else None
     lines, trace = prefix.probe(commands + [wine.dump_key(entry, case.view)],
-                                debug=debug, captions=captions)
-    outcome = Outcome(exit_codes=[" ".join(line.split()[:2]) for line in lines[:case.runs]],
-                      trace=trace, pids=[line.split()[7] for line in lines[:case.runs]],
+                                debug=debug, captions=captions, env=env)
+    runs = [line.split() for line in lines[:case.runs]]
+    outcome = Outcome(exit_codes=[" ".join(run[:2]) for run in runs],
+                      trace=trace, pids=[run[7] for run in runs if len(run) > 7],
                       entry=wine.parse_dump(lines[case.runs]),
                       boxes=list(zip(wine.message_box_texts(trace), captions)),
                       startup_link=wine.read_link(os.path.join(startup, case.app + ".lnk")),
                       desktop_link=wine.read_link(os.path.join(desktop, case.app + ".lnk")),
-                      startup_folder_exists=os.path.isdir(startup))
+                      startup_folder_exists=os.path.isdir(startup),
+                      run_times=[int(run[3]) for run in runs if len(run) > 3])
     assert outcome.exit_codes == ["exit 0"] * case.runs, outcome.exit_codes
     assert len(captions) == len(wine.message_box_texts(trace)), (captions, trace[-3000:])
-    assert outcome.boxes == case.boxes, outcome.boxes
+    assert outcome.boxes == case.boxes, (outcome.boxes, trace[-3000:])
+    if case.run_uninstall:  # as Programs and Features starts it: CreateProcess, no module name
+        command = dict((name, data) for name, _, data in outcome.entry)[b"UninstallString"]
+        prefix.probe([wine.run_command(None, "C:\\", command.rstrip(b"\0").decode("cp932"))])
+    if case.open_startup_link:  # as the shell opens it at logon
+        code, log = prefix.call(["start", "/wait", startup_path + "\\" + case.app + ".lnk"],
+                                "start")
+        assert code == 0, log[-2000:]
+    outcome.started = prefix.take_started()
+    # Wine's start may return before the program it started has run: wait for its record.
+    deadline = time.monotonic() + 60
+    while case.open_startup_link and not outcome.started and time.monotonic() < deadline:
+        time.sleep(0.5)
+        outcome.started = prefix.take_started()
+    for path in case.recorders:
+        os.remove(prefix.unix_path(path))
     case.check(outcome)
 
 
@@ -317,6 +403,7 @@ MODES = {
 SETUP = "C:\\calendar-setup.exe"
 CALENDAR, CALENDAR_COMPANY = "Calendar", "Example Soft"
 CALENDAR_FILES = ["Uninstall.exe", "FinishSetup.exe", "calendar.exe", "ImInitial"]
+PLANTED = "C:\\Program.exe"
 
 
 def build_installer(prefix, args):
@@ -357,10 +444,14 @@ def run_installer_life_cycle(prefix, folders, args):
     (product, entry, _), files, links = installed_calendar(prefix, folders, calendar_dir)
     assert product == [value("InstallPath", calendar_dir + "\0")], product
     assert entry == [value("DisplayName", CALENDAR + "\0"),
-                     value("UninstallString", calendar_dir + "\\Uninstall.exe\0")], entry
+                     value("UninstallString", '"%s\\Uninstall.exe"\0' % calendar_dir)], entry
     assert files == CALENDAR_FILES, files
     assert links == [link(calendar_dir + "\\calendar.exe", calendar_dir, CALENDAR)] * 2, links
 
+    # A program where the unquoted command's first space would end its name: anyone may put
+    # one at C:\\Program.exe on Windows, and it would run as the administrator who uninstalls.
+    prefix.place_recorder(PLANTED)
+    prefix.take_started()
     code, log = prefix.call(["uninstaller", "--remove", CALENDAR], "uninstaller")
     assert code == 0, log[-2000:]
     # The uninstaller runs on from a copy of itself in the temporary folder: wait for it.
@@ -373,34 +464,39 @@ def run_installer_life_cycle(prefix, folders, args):
         time.sleep(1)
     assert not os.path.exists(prefix.unix_path(calendar_dir)), os.listdir(
         prefix.unix_path(calendar_dir))
+    started = prefix.take_started()
+    os.remove(prefix.unix_path(PLANTED))
+    assert started == [], started
 
 
-def make_prefix(args, display):
+def make_prefix(args, display, user):
     started = time.monotonic()
-    prefix = wine.open_prefix(args.build, display.name, MODES[args.wine].make)
-    print("wine: %s; program: %s; prefix ready in %.1f s" % (
+    prefix = wine.open_prefix(args.build, display.name, MODES[args.wine].make, user)
+    print("wine: %s; program: %s; user: %s; prefix ready in %.1f s" % (
         prefix.wine.description, os.path.join(args.build, "FinishSetup.exe"),
-        time.monotonic() - started), flush=True)
+        user or "the environment's", time.monotonic() - started), flush=True)
     return prefix
 
 
-def run_cases(args, display):
-    prefix = make_prefix(args, display)
+def run_prefix(args, display, user):
+    """The cases of one prefix user; the default user's prefix also runs the installer."""
+    prefix = make_prefix(args, display, user)
     passed = failed = 0
     try:
         lines, _ = prefix.probe([["folder", "7"], ["folder", "16"]])
-        folders = [prefix.unix_path(wine.unhexed(line.split(" ")[1]).decode("cp932"))
-                   for line in lines]
+        paths = [wine.unhexed(line.split(" ")[1]).decode("utf-8") for line in lines]
+        folders = [(path, prefix.unix_path(path)) for path in paths]
         prefix.install_program(PROGRAM_DIR)
         os.makedirs(prefix.unix_path(ELSEWHERE), exist_ok=True)
         with open(prefix.unix_path(ELSEWHERE + "\\ImInitial"), "wb") as f:
             f.write(settings("Wrong", "Wrong"))
         views = MODES[args.wine].views
         checks = [(case.name, lambda case=case: run_case(prefix, folders, case, views))
-                  for case in CASES if args.wine in case.wines]
-        if args.installer:
+                  for case in CASES if args.wine in case.wines and case.user == user]
+        if args.installer and user is None:
             checks.append(("installer: silent install, then removal through Wine's uninstaller",
-                           lambda: run_installer_life_cycle(prefix, folders, args)))
+                           lambda: run_installer_life_cycle(prefix, [f[1] for f in folders],
+                                                            args)))
         for name, check in checks:
             if args.k not in name:
                 continue
@@ -415,6 +511,17 @@ def run_cases(args, display):
                                                   traceback.format_exc()), flush=True)
     finally:
         prefix.close()
+    return passed, failed
+
+
+def run_cases(args, display):
+    """A prefix for the environment's user, and one for each other user a case names."""
+    users = [None] + sorted({case.user for case in CASES
+                             if case.user and args.wine in case.wines and args.k in case.name})
+    passed = failed = 0
+    for user in users:
+        more_passed, more_failed = run_prefix(args, display, user)
+        passed, failed = passed + more_passed, failed + more_failed
     return passed, failed
 
 

@@ -39,16 +39,17 @@ def wine64():
     return Wine("wine64", WINE, WINESERVER)
 
 
-def open_prefix(build_dir, display, make_wine):
+def open_prefix(build_dir, display, make_wine, user=None):
     """A prefix whose Wine make_wine(workdir) chooses, its runtime (if any) kept with the
-    prefix, so that closing the prefix removes both."""
+    prefix, so that closing the prefix removes both. user: the profile's user name, when not
+    the environment's."""
     root = tempfile.mkdtemp(prefix="finishsetup-wine-")
     try:
         chosen = make_wine(os.path.join(root, "qemu"))
     except BaseException:
         shutil.rmtree(root, ignore_errors=True)
         raise
-    return Prefix(build_dir, display, chosen, root)
+    return Prefix(build_dir, display, chosen, root, user)
 
 
 def runs_i386_directly():
@@ -151,9 +152,10 @@ class Display:
 
 
 class Prefix:
-    """One prefix per test run: wineboot takes seconds, so every case reuses it."""
+    """One prefix per test run: wineboot takes seconds, so every case reuses it. Wine names
+    the profile's folder, C:\\users\\<user>, after $USER."""
 
-    def __init__(self, build_dir, display=None, wine=None, root=None):
+    def __init__(self, build_dir, display=None, wine=None, root=None, user=None):
         self.wine = wine or wine64()
         self.root = root or tempfile.mkdtemp(prefix="finishsetup-wine-")
         self.drive_c = os.path.join(self.root, "prefix", "drive_c")
@@ -171,6 +173,8 @@ class Prefix:
             "WINEDEBUG": "-all",
         })
         self.env.update(self.wine.env)
+        if user:
+            self.env["USER"] = user
         self.dismissed = set()
         if display:
             self.env["DISPLAY"] = display
@@ -205,8 +209,27 @@ class Prefix:
         os.makedirs(self.unix_path(directory), exist_ok=True)
         shutil.copy(self.program, self.unix_path(directory + "\\FinishSetup.exe"))
 
-    def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True, timeout=None):
-        env = dict(self.env, WINEDEBUG=debug)
+    def place_recorder(self, path):
+        """A program at path that records each start in C:\\started.txt (the helper, under
+        another name)."""
+        os.makedirs(os.path.dirname(self.unix_path(path)), exist_ok=True)
+        shutil.copy(os.path.join(self.drive_c, "winprobe.exe"), self.unix_path(path))
+
+    def take_started(self):
+        """The starts recorded since the last call: (module, working directory, command
+        line) each, and the record cleared."""
+        path = self.unix_path(STARTED)
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            lines = f.read().splitlines()
+        os.remove(path)
+        return [tuple(unhexed(field).decode("utf-8") for field in line.split(" ")[1:])
+                for line in lines]
+
+    def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True, timeout=None,
+              env=None):
+        env = dict(self.env, WINEDEBUG=debug, **(env or {}))
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out:
             process = subprocess.Popen([self.wine.loader] + args, env=env, stdin=subprocess.DEVNULL,
@@ -245,7 +268,7 @@ class Prefix:
             self._xdotool("key", "--window", window, "Return")  # again, if still there
         self.dismissed = visible
 
-    def probe(self, commands, debug="-all", captions=None):
+    def probe(self, commands, debug="-all", captions=None, env=None):
         """Runs helper commands (lists of fields, hex-encoded after the first); returns the
         result lines and the Wine trace written meanwhile. With a display, each window that
         appears meanwhile is dismissed with Return, and the title of each of the program's
@@ -259,7 +282,7 @@ class Prefix:
         if os.path.exists(result):
             os.remove(result)
         code, trace = self._wine(["C:\\winprobe.exe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
-                                 "probe-%d" % self.calls, debug, captions)
+                                 "probe-%d" % self.calls, debug, captions, env=env)
         if code != 0 or not os.path.exists(result):
             raise RuntimeError("winprobe failed (%d): %s" % (code, trace[-2000:]))
         with open(result) as f:
@@ -280,13 +303,23 @@ class Prefix:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def run_command(exe, cwd, command_line):
-    return ["run", hexed(exe), hexed(cwd), hexed(command_line)]
+STARTED = "C:\\started.txt"
+
+
+def run_command(exe, cwd, command_line, hidden=False):
+    """exe None: no module name, as Windows starts an uninstall command. hidden: on a window
+    station of its own, which no user can see."""
+    return ["runhidden" if hidden else "run", hexed(exe or ""), hexed(cwd), hexed(command_line)]
 
 
 # view: the registry view, "32" or "64"; None for the helper's own.
 def set_value(key, name, value_type, data, view=None):
     return ["set", hexed(key), hexed(name), str(value_type), hexed(data)] + ([view] if view else [])
+
+
+def set_wide_value(key, name, value_type, text):
+    """A string value written through the wide API, as a Unicode installer writes it."""
+    return ["setw", hexed(key), hexed(name), str(value_type), text.encode("utf-16-le").hex()]
 
 
 def delete_key(key, view=None):

@@ -51,7 +51,8 @@ Section "Install"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
   ; The last step: the Startup and Desktop shortcuts, and UninstallString pointed at
-  ; Uninstall.exe. The quotes keep a folder with spaces in one name; nothing may follow -normal.
+  ; "$INSTDIR\Uninstall.exe", in quotes. The quotes here keep a folder with spaces in one
+  ; name; nothing may follow -normal.
   ExecWait '"$INSTDIR\FinishSetup.exe" -normal'
 SectionEnd
 

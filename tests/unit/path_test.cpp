@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/simulated.h"
 #include "run/path.h"
 
 struct PathCase {
@@ -10,6 +11,7 @@ struct PathCase {
     std::string path;
     int lastSeparator;  // offset, or -1 for none
     int endsWithBackslash;
+    unsigned codePage = 932;
 };
 
 class PathTest : public ::testing::TestWithParam<PathCase> {};
@@ -17,9 +19,11 @@ class PathTest : public ::testing::TestWithParam<PathCase> {};
 TEST_P(PathTest, FindsOnlyRealSeparators)
 {
     const PathCase& c = GetParam();
+    sim::SetAnsiCodePage(c.codePage);
     const char* last = FindLastPathSeparator(c.path.c_str());
     EXPECT_EQ(last == nullptr ? -1 : static_cast<int>(last - c.path.c_str()), c.lastSeparator);
     EXPECT_EQ(EndsWithBackslash(c.path.c_str()), c.endsWithBackslash);
+    sim::SetAnsiCodePage(932);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -38,7 +42,12 @@ INSTANTIATE_TEST_SUITE_P(
                                2, 0},
                       PathCase{"RealBackslashAfterDoubleByte", "C:\\\x95\x5c\\", 5, 1},
                       PathCase{"LoneLeadByteAtEnd", "C:\\\x95", 2, 0},
-                      PathCase{"LeadByteThenBackslashAtEnd", "\x95\\", -1, 0}),
+                      PathCase{"LeadByteThenBackslashAtEnd", "\x95\\", -1, 0},
+                      // Code page 1252 has no lead bytes: 0x95 is a character of its own.
+                      PathCase{"BackslashAfter0x95InCp1252", "C:\\\x95\x5c", 4, 1, 1252},
+                      // In UTF-8 no byte of a sequence is below 0x80: 表 ends in no backslash.
+                      PathCase{"MultiByteCharacterInUtf8", "C:\\\xe8\xa1\xa8", 2, 0, 65001},
+                      PathCase{"BackslashAfterUtf8Character", "C:\\\xe8\xa1\xa8\\", 6, 1, 65001}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; });
 
 TEST(IsPathSeparatorTest, OnlySingleByteCharacters)

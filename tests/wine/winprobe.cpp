@@ -69,8 +69,8 @@ static REGSAM View(const std::vector<std::string>& f, std::size_t at)
 static std::wstring Wide(const std::string& text, UINT codePage = CP_ACP)
 {
     std::wstring wide(text.size() + 1, L'\0');
-    int units = MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0],
-                                    static_cast<int>(wide.size()));
+    int units =
+        MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
     wide.resize(units > 0 ? units - 1 : 0);
     return wide;
 }
@@ -83,8 +83,7 @@ static std::string Utf8(const wchar_t* text)
 }
 
 // desktop: the window station and desktop to start on, or empty for the helper's own.
-static std::string Start(const std::vector<std::string>& f, const std::wstring& desktop,
-                         DWORD wait)
+static std::string Start(const std::vector<std::string>& f, const std::wstring& desktop, DWORD wait)
 {
     std::wstring exe = Wide(FromHex(f[1])), cwd = Wide(FromHex(f[2])),
                  commandLine = Wide(FromHex(f[3]));
@@ -177,9 +176,9 @@ static std::string SetWide(const std::vector<std::string>& f)
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return "set " + std::to_string(status);
     std::string data = FromHex(f[4]);
-    status = RegSetValueExW(key, Wide(FromHex(f[2])).c_str(), 0,
-                            std::strtoul(f[3].c_str(), nullptr, 10),
-                            reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    status =
+        RegSetValueExW(key, Wide(FromHex(f[2])).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
+                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return "set " + std::to_string(status);
 }

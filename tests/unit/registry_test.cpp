@@ -13,7 +13,7 @@ using sim::RegistryValue;
 
 const char kProductKey[] = "SOFTWARE\\Firm\\App";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App";
-const Dword kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4;
+const Dword kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
 
 class RegistryTest : public SimulatedTest {
 protected:
@@ -45,6 +45,7 @@ struct LookupCase {
     std::u16string wideInstallPath = u"";  // an InstallPath written in UTF-16, after values
     unsigned codePage = 932;
     bool overReport = false;  // as Japanese Windows 10 after a name overflow
+    Dword wideType = kRegSz;
 };
 
 class QueryInstallPathTest : public RegistryTest,
@@ -56,7 +57,7 @@ TEST_P(QueryInstallPathTest, FindsTheValueByEnumeration)
     sim::SetAnsiCodePage(c.codePage);
     SetValues(kProductKey, c.values);
     if (!c.wideInstallPath.empty())
-        sim::SetRegistryValueW(kProductKey, "InstallPath", kRegSz, c.wideInstallPath);
+        sim::SetRegistryValueW(kProductKey, "InstallPath", c.wideType, c.wideInstallPath);
     sim::OverReportAfterNameOverflow(c.overReport);
     std::vector<char> destination(c.capacity, 0);
     std::strcpy(destination.data(), "old");
@@ -129,6 +130,24 @@ INSTANTIATE_TEST_SUITE_P(
         // A character the code page lacks: the ANSI call hands over a look-alike or '?'.
         LookupCase{"LookAlikeIsNotFound", {}, 256, 0, "", u"C:\\Caf\u00e9\0"},
         LookupCase{"QuestionMarkIsNotFound", {}, 256, 0, "", u"C:\\\u0132\0"},
+        LookupCase{"LookAlikeExpandableIsNotFound",
+                   {},
+                   256,
+                   0,
+                   "",
+                   u"%X%\\Caf\u00e9\0",
+                   932,
+                   false,
+                   kRegExpandSz},
+        LookupCase{"LookAlikeMultiStringIsNotFound",
+                   {},
+                   256,
+                   0,
+                   "",
+                   u"C:\\Caf\u00e9\0\0",
+                   932,
+                   false,
+                   kRegMultiSz},
         LookupCase{"ExactInCp1252", {}, 256, 1, "C:\\Caf\xe9", u"C:\\Caf\u00e9\0", 1252},
         LookupCase{"ExactInUtf8", {}, 256, 1, "C:\\Caf\xc3\xa9", u"C:\\Caf\u00e9\0", 65001},
         LookupCase{"JapaneseInCp1252IsNotFound", {}, 256, 0, "", u"C:\\\u4e88\u5b9a\0", 1252},
@@ -257,7 +276,9 @@ INSTANTIATE_TEST_SUITE_P(
                       1,
                       {Command(std::string(243, 'p') + "\\Uninstall.exe")}},
         UninstallCase{"QuotesDoNotFit", std::string(244, 'p'), {kOldCommand}, 0, {kOldCommand}},
-        UninstallCase{"FitsOnlyUnquoted", std::string(245, 'p'), {kOldCommand}, 0, {kOldCommand}}),
+        UninstallCase{"FitsOnlyUnquoted", std::string(245, 'p'), {kOldCommand}, 0, {kOldCommand}},
+        UninstallCase{
+            "FileNameDoesNotFit", std::string(247, 'p'), {kOldCommand}, 0, {kOldCommand}}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return info.param.name; });
 
 TEST_F(RegistryTest, EntryWithoutWriteAccessIsLeftAlone)

@@ -187,6 +187,14 @@ TEST_F(ShortcutTest, InstallPathWarningComesBeforeAnUnknownFolder)
     ExpectWarnings({kInstallPathWarning}, "Other");
 }
 
+TEST_F(ShortcutTest, CaptionThatCannotBeConvertedIsEmpty)
+{
+    UseNames("Other");
+    sim::FailCallNamed("MultiByteToWideChar(Other)");
+    EXPECT_EQ(PlaceShortcut(kStartupFolder), -1);
+    ExpectWarnings({kInstallPathWarning}, "");
+}
+
 TEST_F(ShortcutTest, DesktopFolderForAnyOtherValue)
 {
     EXPECT_EQ(PlaceShortcut(kDesktopFolder), 0);
@@ -212,6 +220,7 @@ TEST_F(ShortcutTest, UnavailableShortcutNameIsNotWritten)
     ShortcutFileName[0] = 0;
     EXPECT_EQ(PlaceShortcut(kStartupFolder), -1);
     ExpectWarnings({kShortcutWarning});
+    EXPECT_EQ(CountCalls("Save("), 0);
     EXPECT_TRUE(std::filesystem::is_empty(directory + "/Startup"));
 }
 

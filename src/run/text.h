@@ -14,7 +14,7 @@ std::size_t BoundedLength(const char* buffer, std::size_t capacity);
 // leaving the buffer as it was: text is never cut.
 int CopyText(char* buffer, std::size_t capacity, const char* text);
 int AppendText(char* buffer, std::size_t capacity, const char* text);
-// Encloses the text in buffer in double quotes.
+// Encloses the text in buffer in double quotes, on the same terms.
 int QuoteText(char* buffer, std::size_t capacity);
 
 #endif

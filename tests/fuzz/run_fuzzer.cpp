@@ -130,20 +130,29 @@ void Apply(const std::string& line, Setup* setup)
 }
 
 // The install paths a run could have used: the text of every value named InstallPath, as the
-// ANSI calls read it, but for one with a quote.
+// ANSI calls read it up to its first zero, but for one with a quote.
 std::set<std::string> InstallPaths(const Setup& setup)
 {
     std::set<std::string> paths;
     for (const auto& key : setup.before)
         for (const sim::RegistryValue& value : key.second)
-            if (Lower(value.name) == "installpath" && value.data.find('"') == std::string::npos)
-                paths.insert(value.data.substr(0, value.data.find('\0')));
+            if (Lower(value.name) == "installpath") {
+                std::string text = value.data.substr(0, value.data.find('\0'));
+                if (text.find('"') == std::string::npos) paths.insert(text);
+            }
     return paths;
 }
 
 std::string Joined(const std::string& folder, const std::string& file)
 {
     return folder + (EndsWithBackslash932(folder) ? "" : "\\") + file;
+}
+
+// A REG_SZ command as the registry keeps it and hands it back: through UTF-16 and the code page
+// (a binary install path may hold bytes the code page has no character for), with its zero.
+std::string AsStored(const std::string& command)
+{
+    return sim::ToAnsi(sim::ToWide(command + '\0', nullptr), nullptr);
 }
 
 void CheckUninstallWrites(const Setup& setup, const std::set<std::string>& installPaths)
@@ -163,8 +172,8 @@ void CheckUninstallWrites(const Setup& setup, const std::set<std::string>& insta
             if (after[i] == key.second[i]) continue;
             bool complete = false;
             for (const std::string& path : installPaths)
-                complete =
-                    complete || after[i].data == '"' + Joined(path, "Uninstall.exe") + '"' + '\0';
+                complete = complete ||
+                           after[i].data == AsStored('"' + Joined(path, "Uninstall.exe") + '"');
             Require(
                 Lower(after[i].name) == "uninstallstring" && after[i].type == kRegSz && complete,
                 "UninstallString set to a complete command");

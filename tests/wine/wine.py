@@ -22,17 +22,18 @@ PROGRAM_CLASS = "finishsetup.exe"  # the X class of the program's windows
 class Wine:
     """One way to start Wine: its loader, its server, what both need in their environment,
     how long a Wine call may take (qemu makes the 32-bit one about ten times slower), and how
-    long the prefix's first boot may take (8 s here for wine64, 13 to 25 s under qemu) before
-    it is tried once more."""
+    long the prefix's first boot may take (8 s here for wine64, 15 to 38 s under qemu) before
+    it is tried again on a fresh prefix: once more, or twice under qemu, where a boot hangs
+    now and then, and twice in a row was seen once."""
 
-    def __init__(self, description, loader, server, env=None, timeout=120):
+    def __init__(self, description, loader, server, env=None, timeout=120, boot_attempts=2):
         self.description = description
         self.loader = loader
         self.server = server
         self.env = env or {}
         self.timeout = timeout
         self.boot_timeout = 180
-        self.boot_attempts = 2
+        self.boot_attempts = boot_attempts
 
 
 def wine64():
@@ -76,7 +77,7 @@ def wine32(workdir):
     if runs_i386_directly():
         return Wine("wine32, run directly", WINE32_LOADER, WINESERVER, {"WINEARCH": "win32"})
     launcher, _, server, env = make_qemu_runtime(workdir)
-    return Wine("wine32 " + UNDER_QEMU, launcher, server, dict(env, WINEARCH="win32"), 600)
+    return Wine("wine32 " + UNDER_QEMU, launcher, server, dict(env, WINEARCH="win32"), 600, 3)
 
 
 def wow64(workdir):
@@ -87,7 +88,7 @@ def wow64(workdir):
     if runs_i386_directly():
         return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER)
     _, loader, server, env = make_qemu_runtime(workdir)
-    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600)
+    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600, 3)
 
 
 def make_qemu_runtime(root):
@@ -296,6 +297,19 @@ class Prefix:
                 subprocess.call([self.wine.server, flag], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, timeout=60)
             except subprocess.TimeoutExpired:
+                pass
+        self._kill_leftovers()
+
+    def _kill_leftovers(self):
+        """Under qemu a crashed Wine process may outlive its server, spinning: it would slow
+        the next prefix's boot past its limit. Any process still in this prefix is killed."""
+        marker = ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode() + b"\0"
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if marker in f.read() and int(pid) != os.getpid():
+                        os.kill(int(pid), 9)
+            except OSError:
                 pass
 
     def close(self):

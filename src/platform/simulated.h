@@ -23,6 +23,9 @@ unsigned AnsiCodePage();
 std::u16string ToWide(const std::string& ansi, bool* exact);
 std::string ToAnsi(const std::u16string& wide, bool* exact);
 std::string ToUtf8(const std::u16string& wide);
+// UTF-16LE bytes, as the registry and a UTF-16 file hold them; an odd last byte is dropped.
+std::u16string FromUtf16Bytes(const std::string& bytes);
+std::string ToUtf16Bytes(const std::u16string& units);
 std::u16string FromUtf8(const std::string& utf8);
 
 void SetCommandLine(const std::string& commandLine);

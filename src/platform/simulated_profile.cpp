@@ -50,13 +50,8 @@ bool ReadProfileText(const char* fileName, std::string* text)
     std::stringstream content;
     content << file.rdbuf();
     *text = content.str();
-    if (text->size() >= 2 && (*text)[0] == '\xff' && (*text)[1] == '\xfe') {
-        std::u16string wide;
-        for (std::size_t i = 2; i + 1 < text->size(); i += 2)
-            wide.push_back(static_cast<char16_t>(static_cast<unsigned char>((*text)[i]) |
-                                                 static_cast<unsigned char>((*text)[i + 1]) << 8));
-        *text = sim::ToAnsi(wide, nullptr);
-    }
+    if (text->rfind("\xff\xfe", 0) == 0)
+        *text = sim::ToAnsi(sim::FromUtf16Bytes(text->substr(2)), nullptr);
     return true;
 }
 

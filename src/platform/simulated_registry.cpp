@@ -126,18 +126,13 @@ bool IsStringType(Dword type)
 std::string StoredFromAnsi(Dword type, const std::string& data)
 {
     if (!IsStringType(type)) return data;
-    std::u16string wide = sim::ToWide(data, nullptr);
-    return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
+    return sim::ToUtf16Bytes(sim::ToWide(data, nullptr));
 }
 
 std::string AnsiFromStored(Dword type, const std::string& stored)
 {
     if (!IsStringType(type)) return stored;
-    std::u16string wide;
-    for (std::size_t i = 0; i + 1 < stored.size(); i += 2)
-        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(stored[i]) |
-                                             static_cast<unsigned char>(stored[i + 1]) << 8));
-    return sim::ToAnsi(wide, nullptr);
+    return sim::ToAnsi(sim::FromUtf16Bytes(stored), nullptr);
 }
 
 void StoreValue(const std::string& keyPath, const std::string& name, Dword type,
@@ -179,8 +174,7 @@ void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword
 void SetRegistryValueW(const std::string& keyPath, const std::string& name, Dword type,
                        const std::u16string& data)
 {
-    StoreValue(keyPath, name, type,
-               std::string(reinterpret_cast<const char*>(data.data()), data.size() * 2));
+    StoreValue(keyPath, name, type, sim::ToUtf16Bytes(data));
 }
 
 void DenyWriteAccess(const std::string& keyPath)

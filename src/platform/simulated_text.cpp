@@ -41,6 +41,20 @@ bool Convert(const char* from, const char* to, const std::string& input, std::st
     return converted;
 }
 
+// Windows' best fit for the Latin letters with marks that a code page lacks: the bare letter
+// (so "Café" reaches a code page 932 program as "Cafe"); anything else becomes '?'.
+char BestFit(char16_t unit)
+{
+    static const char kLatin1[] =
+        "AAAAAAACEEEEIIIIDNOOOOOxOUUUUYTsaaaaaaaceeeeiiiidnooooo/ouuuuyty";
+    if (unit >= 0xC0 && unit <= 0xFF) return kLatin1[unit - 0xC0];
+    return '?';
+}
+
+}  // namespace
+
+namespace sim {
+
 std::u16string FromUtf16Bytes(const std::string& bytes)
 {
     std::u16string units;
@@ -59,20 +73,6 @@ std::string ToUtf16Bytes(const std::u16string& units)
     }
     return bytes;
 }
-
-// Windows' best fit for the Latin letters with marks that a code page lacks: the bare letter
-// (so "Café" reaches a code page 932 program as "Cafe"); anything else becomes '?'.
-char BestFit(char16_t unit)
-{
-    static const char kLatin1[] =
-        "AAAAAAACEEEEIIIIDNOOOOOxOUUUUYTsaaaaaaaceeeeiiiidnooooo/ouuuuyty";
-    if (unit >= 0xC0 && unit <= 0xFF) return kLatin1[unit - 0xC0];
-    return '?';
-}
-
-}  // namespace
-
-namespace sim {
 
 void SetAnsiCodePage(unsigned codePage)
 {

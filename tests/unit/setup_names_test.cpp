@@ -29,12 +29,7 @@ struct SettingsCase {
 // A UTF-16LE file with its BOM.
 std::string Utf16File(const std::u16string& text)
 {
-    std::string bytes = "\xff\xfe";
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
+    return "\xff\xfe" + sim::ToUtf16Bytes(text);
 }
 
 const std::string k63Hyo = [] {

@@ -77,9 +77,11 @@ static std::wstring Wide(const std::string& text, UINT codePage = CP_ACP)
 
 static std::string Utf8(const wchar_t* text)
 {
-    char buffer[4 * MAX_PATH * 8];
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
-    return std::string(buffer, size > 0 ? size - 1 : 0);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(size > 0 ? size - 1 : 0);
+    return utf8;
 }
 
 // desktop: the window station and desktop to start on, or empty for the helper's own.

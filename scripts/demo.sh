@@ -3,7 +3,7 @@
 # installation (the x64 build under wine64 where no 32-bit Wine starts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --optional wine32:i386  # without it: the x64 build under wine64
 for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null

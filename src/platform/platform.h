@@ -25,6 +25,8 @@ const KeyHandle kLocalMachine = 0x80000002;  // HKEY_LOCAL_MACHINE
 const Dword kKeyRead = 0x20019;
 const Dword kKeyAllAccess = 0xF003F;
 const Dword kRegSz = 1;
+const Dword kRegExpandSz = 2;
+const Dword kRegMultiSz = 7;
 
 const HResult kSOk = 0;
 const HResult kEFail = static_cast<HResult>(0x80004005);
@@ -51,13 +53,14 @@ namespace os {
 // The whole process command line, program name included.
 const char* GetCommandLineA();
 
-// The running executable's path (module NULL); the count of bytes written, size when cut, 0 on
-// failure.
-Dword GetModuleFileNameA(char* buffer, Dword size);
+// The running executable's path (module NULL) in UTF-16, as the file system names it; the count
+// of units written, size when cut, 0 on failure.
+Dword GetModuleFileNameW(char16_t* buffer, Dword size);
 
-// The profile value, cut to size - 1 bytes, or fallback; the count of bytes written.
-Dword GetPrivateProfileStringA(const char* section, const char* key, const char* fallback,
-                               char* destination, Dword size, const char* fileName);
+// The profile value in UTF-16, cut to size - 1 units, or fallback; the count of units written.
+Dword GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                               const char16_t* fallback, char16_t* destination, Dword size,
+                               const char16_t* fileName);
 
 // Character stepping in the system's ANSI code page, which may be double-byte.
 const char* CharNextA(const char* position);
@@ -100,6 +103,12 @@ void Release(ShellLinkHandle link);
 int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int length,
                         char16_t* wide, int wideSize);
 
+// WideCharToMultiByte with no default character: the count of bytes written, terminator
+// included when length is -1; 0 on failure. A character the code page lacks becomes a
+// replacement, which only converting back reveals.
+int WideCharToMultiByte(unsigned codePage, Dword flags, const char16_t* wide, int length,
+                        char* text, int size);
+
 // SHGetSpecialFolderPathW with no owner window: nonzero when path (MAX_PATH units) holds the
 // folder's path.
 int SHGetSpecialFolderPathW(char16_t* path, int folder, int create);
@@ -111,6 +120,11 @@ int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style);
 // flags holds them.
 WindowStationHandle GetProcessWindowStation();
 int GetUserObjectFlags(WindowStationHandle station, Dword* flags);
+
+// The Terminal Services session of a process (ProcessIdToSessionId): nonzero when sessionId
+// holds it. Session 0 is the services', which no user sees.
+Dword GetCurrentProcessId();
+int ProcessIdToSessionId(Dword processId, Dword* sessionId);
 
 }  // namespace os
 

@@ -29,7 +29,11 @@ std::string ToUtf16Bytes(const std::u16string& units);
 std::u16string FromUtf8(const std::string& utf8);
 
 void SetCommandLine(const std::string& commandLine);
+// The executable's host path, in UTF-8: the program has it in UTF-16, so a folder outside the
+// code page ("Café Setup" on code page 932) is named exactly.
 void SetModuleFileName(const std::string& path);
+// The process's session: 0 for the services' session, which no user sees; 1 at the start.
+void SetSessionId(Dword session);
 
 // The n-th call (counting from 1) of an operation that can fail on Windows fails; 0: none does.
 void FailCall(int n);

@@ -1,5 +1,5 @@
 // The simulated process: command line, module path, failure injection and the call log.
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,6 +14,7 @@ int callCount = 0;
 std::string failingPrefix;
 int failingOccurrence = 0;
 std::vector<std::string> callLog;
+Dword sessionId = 1;
 }  // namespace
 
 namespace sim {
@@ -30,6 +31,7 @@ void Reset()
     failingPrefix.clear();
     failingOccurrence = 0;
     callLog.clear();
+    sessionId = 1;
     SetAnsiCodePage(932);
     ResetRegistry();
     ResetShell();
@@ -43,6 +45,11 @@ void SetCommandLine(const std::string& line)
 void SetModuleFileName(const std::string& path)
 {
     moduleFileName = path;
+}
+
+void SetSessionId(Dword session)
+{
+    sessionId = session;
 }
 
 void FailCall(int n)
@@ -88,18 +95,29 @@ const char* GetCommandLineA()
     return commandLine.c_str();
 }
 
-// As on Windows Vista and later: a path too long is cut to size - 1 bytes and size returned.
-Dword GetModuleFileNameA(char* buffer, Dword size)
+// The host path (UTF-8) in UTF-16, as the file system names it whatever the code page. As on
+// Windows Vista and later: a path too long is cut to size - 1 units and size returned.
+Dword GetModuleFileNameW(char16_t* buffer, Dword size)
 {
-    if (sim::EnterCall("GetModuleFileNameA") || size == 0) return 0;
-    std::size_t length = moduleFileName.size();
-    if (length >= size) {
-        std::memcpy(buffer, moduleFileName.data(), size - 1);
-        buffer[size - 1] = 0;
-        return size;
-    }
-    std::memcpy(buffer, moduleFileName.c_str(), length + 1);
-    return static_cast<Dword>(length);
+    if (sim::EnterCall("GetModuleFileNameW") || size == 0) return 0;
+    std::u16string path = sim::FromUtf8(moduleFileName);
+    std::size_t length = std::min<std::size_t>(path.size(), size - 1);
+    std::copy(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(length), buffer);
+    buffer[length] = 0;
+    return path.size() >= size ? size : static_cast<Dword>(length);
+}
+
+Dword GetCurrentProcessId()
+{
+    sim::Record("GetCurrentProcessId");
+    return 0x2a;
+}
+
+int ProcessIdToSessionId(Dword processId, Dword* session)
+{
+    if (sim::EnterCall("ProcessIdToSessionId") || processId != 0x2a) return 0;
+    *session = sessionId;
+    return 1;
 }
 
 }  // namespace os

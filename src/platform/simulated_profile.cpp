@@ -1,8 +1,8 @@
 // A profile (INI) reader over real files, as Windows reads them: a file in the ANSI code page,
-// or in UTF-16LE with its BOM; sections and keys matched without ASCII case; spaces and tabs
-// around keys and values dropped, one pair of matching quotes around a value removed; the
-// value cut to size - 1 bytes, never inside a character.
-#include <cstring>
+// or in UTF-16LE with its BOM, handed over in UTF-16; sections and keys matched without ASCII
+// case; spaces and tabs around keys and values dropped, one pair of matching quotes around a
+// value removed; the value cut to size - 1 units.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,10 +40,10 @@ std::string Unquote(const std::string& value)
     return value;
 }
 
-// The file's text in the ANSI code page. Windows recognises a UTF-16LE BOM and converts the
-// text; it does not recognise a UTF-8 BOM, whose bytes then stay in front of the first line
-// (Wine skips them: more lenient than Windows).
-bool ReadProfileText(const char* fileName, std::string* text)
+// The file's text, in UTF-8 for the parsing. Windows recognises a UTF-16LE BOM; any other file
+// is in the ANSI code page. It does not recognise a UTF-8 BOM, whose bytes then stay in front
+// of the first line (Wine skips them: more lenient than Windows).
+bool ReadProfileText(const std::string& fileName, std::string* text)
 {
     std::ifstream file(fileName, std::ios::binary);
     if (!file) return false;
@@ -51,15 +51,17 @@ bool ReadProfileText(const char* fileName, std::string* text)
     content << file.rdbuf();
     *text = content.str();
     if (text->rfind("\xff\xfe", 0) == 0)
-        *text = sim::ToAnsi(sim::FromUtf16Bytes(text->substr(2)), nullptr);
+        *text = sim::ToUtf8(sim::FromUtf16Bytes(text->substr(2)));
+    else
+        *text = sim::ToUtf8(sim::ToWide(*text, nullptr));
     return true;
 }
 
 // The value of key in section, or false when the file, the section or the key is missing.
 // A line that opens a section without closing it with ']' names no section and leaves the
 // one before in force (Wine; Microsoft's documentation and Wine's tests are silent).
-bool FindProfileValue(const char* fileName, const char* section, const char* key,
-                      std::string* value)
+bool FindProfileValue(const std::string& fileName, const std::string& section,
+                      const std::string& key, std::string* value)
 {
     std::string content;
     if (!ReadProfileText(fileName, &content)) return false;
@@ -83,33 +85,24 @@ bool FindProfileValue(const char* fileName, const char* section, const char* key
     return false;
 }
 
-// The length of the longest run of whole characters of value within limit bytes.
-std::size_t WholeCharacters(const std::string& value, std::size_t limit)
-{
-    std::size_t length = 0;
-    while (length < value.size()) {
-        std::size_t next =
-            static_cast<std::size_t>(os::CharNextA(value.c_str() + length) - value.c_str());
-        if (next > limit || next == length) break;
-        length = next;
-    }
-    return length;
-}
-
 }  // namespace
 
 namespace os {
 
-Dword GetPrivateProfileStringA(const char* section, const char* key, const char* fallback,
-                               char* destination, Dword size, const char* fileName)
+// The file is named in UTF-16; its host path is that name in UTF-8.
+Dword GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                               const char16_t* fallback, char16_t* destination, Dword size,
+                               const char16_t* fileName)
 {
-    bool failed =
-        sim::EnterCall(std::string("GetPrivateProfileStringA(") + key + "," + fileName + ")");
+    std::string path = sim::ToUtf8(fileName);
+    bool failed = sim::EnterCall("GetPrivateProfileStringW(" + sim::ToUtf8(key) + "," + path + ")");
     if (size == 0) return 0;
-    std::string value;
-    if (failed || !FindProfileValue(fileName, section, key, &value)) value = fallback;
-    std::size_t length = WholeCharacters(value, size - 1);
-    std::memcpy(destination, value.data(), length);
+    std::string utf8;
+    std::u16string value = fallback;
+    if (!failed && FindProfileValue(path, sim::ToUtf8(section), sim::ToUtf8(key), &utf8))
+        value = sim::FromUtf8(utf8);
+    std::size_t length = std::min<std::size_t>(value.size(), size - 1);
+    std::copy(value.begin(), value.begin() + static_cast<std::ptrdiff_t>(length), destination);
     destination[length] = 0;
     return static_cast<Dword>(length);
 }

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -163,13 +165,30 @@ HResult SetWorkingDirectory(ShellLinkHandle link, const char* directory)
 }
 
 // Writes the link's fields to the file named, its backslashes taken as the host's separator.
+// The last name is taken as Windows takes it: a name it refuses (a wildcard, a quote, a pipe, a
+// control character) fails; a device (NUL, COM1, "Aux.Cal": Windows opens the device, with any
+// extension and trailing spaces) takes the bytes, and a name with a colon is a stream of the
+// file before the colon (NTFS: "Cal: Pro.lnk" is the stream " Pro.lnk" of an empty file "Cal").
+// Both succeed and leave no link file.
 HResult Save(PersistFileHandle file, const char16_t* fileName, int)
 {
+    static const std::regex device(
+        "(con|prn|aux|nul|(com|lpt)([0-9]|\xc2\xb9|\xc2\xb2|\xc2\xb3)) *(\\..*)?",
+        std::regex::icase);
     std::string name = sim::ToUtf8(fileName);
     std::replace(name.begin(), name.end(), '\\', '/');
     if (sim::EnterCall("Save(" + name + ")")) return kEFail;
+    std::string last = name.substr(name.rfind('/') + 1);
+    if (std::any_of(last.begin(), last.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?\"<>|", c) != nullptr;
+        }))
+        return static_cast<HResult>(0x8007007B);  // the name is not valid
+    if (std::regex_match(last, device)) return saveSuccessResult;
+    std::size_t colon = last.find(':');
+    if (colon != std::string::npos) name.resize(name.size() - last.size() + colon);
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     if (!out) return static_cast<HResult>(0x80070003);  // the path was not found
+    if (colon != std::string::npos) return saveSuccessResult;
     const LinkObject* object = ToObject(file);
     out << "target=" << object->path
         << "\nworkdir=" << (object->workingDirectorySet ? object->workingDirectory : "(unset)")

@@ -194,4 +194,20 @@ int MultiByteToWideChar(unsigned, Dword flags, const char* text, int length, cha
     return static_cast<int>(units.size());
 }
 
+// A character the code page lacks becomes its best fit or '?', as Windows converts without
+// WC_NO_BEST_FIT_CHARS.
+int WideCharToMultiByte(unsigned, Dword, const char16_t* wide, int length, char* text, int size)
+{
+    std::u16string input = length < 0
+                               ? std::u16string(wide, std::char_traits<char16_t>::length(wide) + 1)
+                               : std::u16string(wide, static_cast<std::size_t>(length));
+    if (sim::EnterCall("WideCharToMultiByte(" + sim::ToUtf8(input.substr(0, input.find(u'\0'))) +
+                       ")"))
+        return 0;
+    std::string bytes = sim::ToAnsi(input, nullptr);
+    if (static_cast<int>(bytes.size()) > size) return 0;
+    std::copy(bytes.begin(), bytes.end(), text);
+    return static_cast<int>(bytes.size());
+}
+
 }  // namespace os

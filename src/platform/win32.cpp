@@ -20,15 +20,27 @@ const char* GetCommandLineA()
     return ::GetCommandLineA();
 }
 
-Dword GetModuleFileNameA(char* buffer, Dword size)
+static LPWSTR ToWide(char16_t* text)
 {
-    return ::GetModuleFileNameA(nullptr, buffer, size);
+    return reinterpret_cast<LPWSTR>(text);
 }
 
-Dword GetPrivateProfileStringA(const char* section, const char* key, const char* fallback,
-                               char* destination, Dword size, const char* fileName)
+static LPCWSTR ToWide(const char16_t* text)
 {
-    return ::GetPrivateProfileStringA(section, key, fallback, destination, size, fileName);
+    return reinterpret_cast<LPCWSTR>(text);
+}
+
+Dword GetModuleFileNameW(char16_t* buffer, Dword size)
+{
+    return ::GetModuleFileNameW(nullptr, ToWide(buffer), size);
+}
+
+Dword GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                               const char16_t* fallback, char16_t* destination, Dword size,
+                               const char16_t* fileName)
+{
+    return ::GetPrivateProfileStringW(ToWide(section), ToWide(key), ToWide(fallback),
+                                      ToWide(destination), size, ToWide(fileName));
 }
 
 const char* CharNextA(const char* position)
@@ -83,8 +95,7 @@ Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsign
                         Dword* dataSize)
 {
     DWORD valueType = 0, size = *dataSize;
-    Status status = ::RegQueryValueExW(ToHkey(key), reinterpret_cast<LPCWSTR>(name), nullptr,
-                                       &valueType, data, &size);
+    Status status = ::RegQueryValueExW(ToHkey(key), ToWide(name), nullptr, &valueType, data, &size);
     *type = valueType;
     *dataSize = size;
     return status;
@@ -161,7 +172,7 @@ HResult SetWorkingDirectory(ShellLinkHandle link, const char* directory)
 
 HResult Save(PersistFileHandle file, const char16_t* fileName, int remember)
 {
-    return ToPersistFile(file)->Save(reinterpret_cast<LPCOLESTR>(fileName), remember);
+    return ToPersistFile(file)->Save(ToWide(fileName), remember);
 }
 
 void Release(PersistFileHandle file)
@@ -177,19 +188,24 @@ void Release(ShellLinkHandle link)
 int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int length,
                         char16_t* wide, int wideSize)
 {
-    return ::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<LPWSTR>(wide),
-                                 wideSize);
+    return ::MultiByteToWideChar(codePage, flags, text, length, ToWide(wide), wideSize);
+}
+
+int WideCharToMultiByte(unsigned codePage, Dword flags, const char16_t* wide, int length,
+                        char* text, int size)
+{
+    return ::WideCharToMultiByte(codePage, flags, ToWide(wide), length, text, size, nullptr,
+                                 nullptr);
 }
 
 int SHGetSpecialFolderPathW(char16_t* path, int folder, int create)
 {
-    return ::SHGetSpecialFolderPathW(nullptr, reinterpret_cast<LPWSTR>(path), folder, create);
+    return ::SHGetSpecialFolderPathW(nullptr, ToWide(path), folder, create);
 }
 
 int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style)
 {
-    return ::MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(text),
-                         reinterpret_cast<LPCWSTR>(caption), style);
+    return ::MessageBoxW(nullptr, ToWide(text), ToWide(caption), style);
 }
 
 WindowStationHandle GetProcessWindowStation()
@@ -205,6 +221,19 @@ int GetUserObjectFlags(WindowStationHandle station, Dword* flags)
                                      sizeof objectFlags, nullptr))
         return 0;
     *flags = objectFlags.dwFlags;
+    return 1;
+}
+
+Dword GetCurrentProcessId()
+{
+    return ::GetCurrentProcessId();
+}
+
+int ProcessIdToSessionId(Dword processId, Dword* sessionId)
+{
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(processId, &session)) return 0;
+    *sessionId = session;
     return 1;
 }
 

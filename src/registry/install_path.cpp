@@ -11,7 +11,7 @@ static const int kInstallPathNameUnits = 12;
 
 static bool IsStringType(Dword type)
 {
-    return type == 1 || type == 2 || type == 7;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
+    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
 // The value's text: up to its first zero byte, or all of its data when it holds none.
@@ -72,12 +72,32 @@ static int IsExactInCodePage(KeyHandle key, const FoundValue* found, std::size_t
     return exact;
 }
 
-// A path the program can use as the installation meant it. A quote, which no folder name can
-// hold, would end the quoted uninstall command early. Data of other types has no conversion.
+static int IsAsciiLetter(unsigned char byte)
+{
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+}
+
+// A folder, whatever the working directory: "X:\..." or "\\server\share...", or an
+// expandable value in its usual form, "%ProgramFiles%\...", kept unexpanded. An empty or
+// relative path, or "C:Cal", would make the links point at nothing and the uninstall command
+// start nothing. None of the bytes tested can be the second byte of a character: the text
+// starts there, and each byte before is an ASCII character.
+static int IsAbsoluteFolder(const FoundValue* found, std::size_t length)
+{
+    const unsigned char* text = found->data;
+    if (found->type == kRegExpandSz && length >= 1 && text[0] == '%') return 1;
+    if (length >= 2 && text[0] == '\\' && text[1] == '\\') return 1;
+    return length >= 3 && IsAsciiLetter(text[0]) && text[1] == ':' && text[2] == '\\';
+}
+
+// A path the program can use as the installation meant it: a folder, and the text stored. A
+// quote, which no folder name can hold, would end the quoted uninstall command early. Data of
+// other types has no conversion; its text counts as it stands.
 static int IsUsableInstallPath(KeyHandle key, const FoundValue* found)
 {
     std::size_t length = TextLength(found);
     if (std::memchr(found->data, '"', length) != nullptr) return 0;
+    if (!IsAbsoluteFolder(found, length)) return 0;
     return !IsStringType(found->type) || IsExactInCodePage(key, found, length);
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "run/path.h"
+#include "run/code_page.h"
 #include "run/text.h"
 
 char AppName[kSetupNameSize];
@@ -12,7 +12,7 @@ char ProductKeyPath[kSetupNameSize];
 char UninstallKeyPath[kSetupNameSize];
 char ShortcutFileName[kSetupNameSize];
 
-static const char kSettingsFileName[] = "ImInitial";
+static const char16_t kSettingsFileName[] = u"ImInitial";
 
 void ClearSetupNames()
 {
@@ -23,31 +23,40 @@ void ClearSetupNames()
     std::memset(ShortcutFileName, 0, sizeof ShortcutFileName);
 }
 
-// The settings file's path: the executable's directory, separator kept, and the file name.
-// 0 when the module path cannot be had whole or the result would not fit.
-static int BuildSettingsPath(char* path)
+// The settings file's path in UTF-16: the executable's folder, separator kept, and the file
+// name. UTF-16 names the folder exactly where the code page may not: read through code page
+// 932, "C:\Café Setup" is "C:\Cafe Setup", another folder with other settings. No unit of
+// UTF-16 can be taken for a separator inside a character. 0 when the module path cannot be
+// had whole or the result would not fit.
+static int BuildSettingsPath(char16_t* path)
 {
-    std::memset(path, 0, kMaxPath);
-    Dword length = os::GetModuleFileNameA(path, kMaxPath);
+    std::memset(path, 0, kMaxPath * sizeof(char16_t));
+    Dword length = os::GetModuleFileNameW(path, kMaxPath);
     if (length == 0 || length >= kMaxPath) return 0;
-    const char* separator = FindLastPathSeparator(path);
-    if (separator == nullptr) return 0;
-    path[separator - path + 1] = 0;
-    return AppendText(path, kMaxPath, kSettingsFileName);
+    std::size_t folder = 0;
+    for (std::size_t at = 0; at < length; ++at)
+        if (path[at] == u'\\' || path[at] == u'/') folder = at + 1;
+    if (folder == 0 || folder + sizeof kSettingsFileName / sizeof(char16_t) > kMaxPath) return 0;
+    std::memcpy(path + folder, kSettingsFileName, sizeof kSettingsFileName);
+    return 1;
 }
 
-void ReadSetupValue(const char* key, char* destination)
+int ReadSetupValue(const char16_t* key, char* destination)
 {
-    char path[kMaxPath];
+    char16_t path[kMaxPath];
+    char16_t value[kExactUnits];
     destination[0] = 0;
-    if (!BuildSettingsPath(path)) return;
-    os::GetPrivateProfileStringA("SYS", key, "", destination, kSetupNameSize, path);
+    if (!BuildSettingsPath(path)) return 1;
+    os::GetPrivateProfileStringW(u"SYS", key, u"", value, kExactUnits, path);
+    return ToExactCodePage(value, destination, kSetupNameSize);
 }
 
-// Joins the parts into name; the name stays empty when the whole does not fit.
-static void ComposeName(char* name, const char* const* parts, std::size_t count)
+// Joins the parts into name; the name stays empty when a part is not exact or the whole does
+// not fit.
+static void ComposeName(char* name, const char* const* parts, std::size_t count, int exact)
 {
     name[0] = 0;
+    if (!exact) return;
     for (std::size_t i = 0; i < count; ++i) {
         if (!AppendText(name, kSetupNameSize, parts[i])) {
             std::memset(name, 0, kSetupNameSize);
@@ -56,15 +65,15 @@ static void ComposeName(char* name, const char* const* parts, std::size_t count)
     }
 }
 
-void ComposeSetupNames()
+void ComposeSetupNames(int appExact, int companyExact)
 {
     const char* const product[] = {"SOFTWARE\\", CompanyName, "\\", AppName};
     const char* const uninstall[] = {"SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\",
                                      AppName};
     const char* const shortcut[] = {"\\", AppName, ".lnk"};
-    ComposeName(ProductKeyPath, product, 4);
-    ComposeName(UninstallKeyPath, uninstall, 2);
-    ComposeName(ShortcutFileName, shortcut, 3);
+    ComposeName(ProductKeyPath, product, 4, appExact && companyExact);
+    ComposeName(UninstallKeyPath, uninstall, 2, appExact);
+    ComposeName(ShortcutFileName, shortcut, 3, appExact);
 }
 
 int IsNameAvailable(const char* composedName)

@@ -11,9 +11,9 @@
 static void PrepareSetupNames()
 {
     ClearSetupNames();
-    ReadSetupValue("ApplicationName", AppName);
-    ReadSetupValue("CRCompany", CompanyName);
-    ComposeSetupNames();
+    int appExact = ReadSetupValue(u"ApplicationName", AppName);
+    int companyExact = ReadSetupValue(u"CRCompany", CompanyName);
+    ComposeSetupNames(appExact, companyExact);
 }
 
 // The Desktop shortcut only follows a Startup shortcut that was written: after a failure the

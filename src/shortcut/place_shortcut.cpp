@@ -6,6 +6,7 @@
 #include "registry/install_path.h"
 #include "run/path.h"
 #include "run/setup_names.h"
+#include "shortcut/file_name.h"
 #include "shortcut/shell_link.h"
 
 // The warnings in UTF-16, so that they read the same whatever the system's code page:
@@ -40,10 +41,19 @@ static int IsWindowStationVisible()
     return (flags & kWsfVisible) != 0;
 }
 
+// Session 0 is the services': since Vista no user sees anything there, not even on a window
+// station marked visible (an interactive service's). When the session cannot be read, the
+// process counts as a user's.
+static int IsInServiceSession()
+{
+    Dword session = 0;
+    return os::ProcessIdToSessionId(os::GetCurrentProcessId(), &session) && session == 0;
+}
+
 // Where no one can see the box, the run goes on as after a dismissed one.
 static int Warn(const char16_t* text)
 {
-    if (IsWindowStationVisible()) {
+    if (IsWindowStationVisible() && !IsInServiceSession()) {
         char16_t caption[kSetupNameSize];
         if (os::MultiByteToWideChar(kCpAcp, 0, AppName, -1, caption, kSetupNameSize) == 0)
             caption[0] = 0;
@@ -61,8 +71,10 @@ static std::size_t WideLength(const char16_t* text, std::size_t capacity)
 
 // {folder}\{application}.lnk in UTF-16 into linkPath (MAX_PATH units): the folder as the shell
 // names it, which the code page may not hold (a user named Zoë on code page 932), and the
-// name converted from the code page of the settings. 0 when the folder is unknown or the
-// whole does not fit, so that no link is written to a path other than the one meant.
+// name converted from the code page of the settings. 0 when the folder is unknown, the whole
+// does not fit, or the application's name is no plain file name, so that no link is written
+// to a path other than the one meant. The name is tested in UTF-16: in code page 932 the bytes
+// of '\' and '|' are also second bytes of characters.
 static int ComposeLinkPath(char16_t* linkPath, int shortcutFolder)
 {
     int folderId = shortcutFolder == kStartupFolder ? kCsidlStartup : kCsidlDesktopDirectory;
@@ -70,8 +82,12 @@ static int ComposeLinkPath(char16_t* linkPath, int shortcutFolder)
     if (!os::SHGetSpecialFolderPathW(linkPath, folderId, 1)) return 0;
     std::size_t used = WideLength(linkPath, kMaxPath);
     if (used >= kMaxPath || !IsNameAvailable(ShortcutFileName)) return 0;
-    return os::MultiByteToWideChar(kCpAcp, 0, ShortcutFileName, -1, linkPath + used,
-                                   static_cast<int>(kMaxPath - used)) != 0;
+    int units = os::MultiByteToWideChar(kCpAcp, 0, ShortcutFileName, -1, linkPath + used,
+                                        static_cast<int>(kMaxPath - used));
+    // "\{application}.lnk" and its zero: the name lies between the backslash and ".lnk".
+    const int kAroundName = 6;
+    return units >= kAroundName &&
+           IsPlainFileName(linkPath + used + 1, static_cast<std::size_t>(units - kAroundName));
 }
 
 int PlaceShortcut(int shortcutFolder)

@@ -13,8 +13,10 @@
 //   regw <key>|<name>|<type>|<utf-8>    a value written in UTF-16, as a Unicode installer does
 //   cp <code page>                      the ANSI code page: 932 (default), 1252 or 65001
 //   hidden                              a window station no user can see
+//   session <n>                         the process's session (0: the services')
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +82,8 @@ struct Setup {
     std::string settings;
     bool haveSettings = false;
     bool hidden = false;
+    bool serviceSession = false;
+    std::set<std::string> folders;
     std::set<std::string> keys;
     // The registry as the run found it, key by key.
     std::vector<std::pair<std::string, std::vector<sim::RegistryValue>>> before;
@@ -102,9 +106,11 @@ void Apply(const std::string& line, Setup* setup)
         setup->keys.insert(fields[0]);
     } else if (verb == "deny") {
         sim::DenyWriteAccess(rest);
-    } else if (verb == "folder" && fields.size() == 2 && fields[1].find('/') == std::string::npos &&
-               fields[1] != "." && fields[1] != "..") {
+    } else if (verb == "folder" && fields.size() == 2 &&
+               fields[1].find_first_of("/\\") == std::string::npos && fields[1] != "." &&
+               fields[1] != "..") {
         sim::SetSpecialFolder(static_cast<int>(Number(fields[0])), scratch + "/" + fields[1]);
+        setup->folders.insert(sim::ToUtf8(sim::FromUtf8(scratch + "/" + fields[1])));  // as named
     } else if (verb == "fail") {
         sim::FailCall(static_cast<int>(Number(rest)));
     } else if (verb == "failname" && fields.size() == 2) {
@@ -126,11 +132,24 @@ void Apply(const std::string& line, Setup* setup)
     } else if (verb == "hidden") {
         sim::SetWindowStationVisible(false);
         setup->hidden = true;
+    } else if (verb == "session") {
+        sim::SetSessionId(static_cast<Dword>(Number(rest)));
+        setup->serviceSession = Number(rest) == 0;
     }
 }
 
+// Whether text names a folder whatever the working directory: "X:\...", "\\...", or for an
+// expandable value "%...".
+bool IsFolder(const std::string& text, Dword type)
+{
+    if (type == 2 && text.rfind('%', 0) == 0) return true;
+    if (text.rfind("\\\\", 0) == 0) return true;
+    return text.size() >= 3 && std::isalpha(static_cast<unsigned char>(text[0])) &&
+           static_cast<unsigned char>(text[0]) < 0x80 && text.compare(1, 2, ":\\") == 0;
+}
+
 // The install paths a run could have used: the text of every value named InstallPath, as the
-// ANSI calls read it up to its first zero, but for one with a quote.
+// ANSI calls read it up to its first zero, that names a folder and holds no quote.
 std::set<std::string> InstallPaths(const Setup& setup)
 {
     std::set<std::string> paths;
@@ -138,7 +157,8 @@ std::set<std::string> InstallPaths(const Setup& setup)
         for (const sim::RegistryValue& value : key.second)
             if (Lower(value.name) == "installpath") {
                 std::string text = value.data.substr(0, value.data.find('\0'));
-                if (text.find('"') == std::string::npos) paths.insert(text);
+                if (text.find('"') == std::string::npos && IsFolder(text, value.type))
+                    paths.insert(text);
             }
     return paths;
 }
@@ -194,6 +214,17 @@ void CheckLinks(const std::set<std::string>& installPaths)
     }
 }
 
+// A link is saved directly in a special folder, never beside it or above it ("..\\..\\Cal").
+void CheckSaves(const Setup& setup)
+{
+    for (const std::string& entry : sim::CallLog())
+        if (entry.rfind("Save(", 0) == 0) {
+            std::string path = entry.substr(5, entry.size() - 6);
+            Require(setup.folders.count(path.substr(0, path.rfind('/'))) == 1,
+                    "links saved only in a special folder");
+        }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -213,9 +244,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::SetCommandLine(setup.commandLine);
     for (const std::string& key : setup.keys)
         setup.before.push_back({key, sim::RegistryValues(key)});
-    // The simulated shell saves links as host files: a name with ".." could leave the scratch
-    // area, which matters here, not to the program.
-    if (setup.settings.find("..") != std::string::npos) return 0;
     if (setup.haveSettings) {
         std::FILE* file = std::fopen((scratch + "/ImInitial").c_str(), "wb");
         std::fwrite(setup.settings.data(), 1, setup.settings.size(), file);
@@ -233,7 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         attempts += entry.rfind("SHGetSpecialFolderPathW", 0) == 0;
     Require(sim::MessageBoxes().size() <= static_cast<std::size_t>(attempts),
             "one warning per attempt");
-    Require(!setup.hidden || sim::MessageBoxes().empty(), "no box where no one can see it");
+    Require((!setup.hidden && !setup.serviceSession) || sim::MessageBoxes().empty(),
+            "no box where no one can see it");
+    CheckSaves(setup);
     std::set<std::string> installPaths = InstallPaths(setup);
     CheckUninstallWrites(setup, installPaths);
     CheckLinks(installPaths);

@@ -13,7 +13,7 @@ using sim::RegistryValue;
 
 const char kProductKey[] = "SOFTWARE\\Firm\\App";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App";
-const Dword kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
+const Dword kRegBinary = 3, kRegDword = 4;
 
 class RegistryTest : public SimulatedTest {
 protected:
@@ -68,7 +68,7 @@ TEST_P(QueryInstallPathTest, FindsTheValueByEnumeration)
 
 const std::string kBig(5000, 'b');
 const std::string kLongName(3000, 'n');
-const std::string k255(255, 'p');
+const std::string k255 = "C:\\" + std::string(252, 'p');
 
 INSTANTIATE_TEST_SUITE_P(
     Values, QueryInstallPathTest,
@@ -84,8 +84,22 @@ INSTANTIATE_TEST_SUITE_P(
             "CapitalName", {{"INSTALLPATH", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
         LookupCase{
             "SmallName", {{"installpath", kRegSz, std::string("C:\\A\0", 5)}}, 256, 1, "C:\\A"},
-        LookupCase{"EmptyString", {{"InstallPath", kRegSz, std::string("\0", 1)}}, 256, 1, ""},
-        LookupCase{"NoDataAtAll", {{"InstallPath", kRegSz, ""}}, 256, 1, ""},
+        // Only a folder counts: an empty or relative path would make links to nothing and an
+        // uninstall command that starts nothing.
+        LookupCase{"EmptyString", {{"InstallPath", kRegSz, std::string("\0", 1)}}, 256, 0, ""},
+        LookupCase{"NoDataAtAll", {{"InstallPath", kRegSz, ""}}, 256, 0, ""},
+        LookupCase{"Relative", {{"InstallPath", kRegSz, "Cal"}}, 256, 0, ""},
+        LookupCase{"RootRelative", {{"InstallPath", kRegSz, "\\Cal"}}, 256, 0, ""},
+        LookupCase{"DriveRelative", {{"InstallPath", kRegSz, "C:Cal"}}, 256, 0, ""},
+        LookupCase{"SlashAfterDrive", {{"InstallPath", kRegSz, "C:/Cal"}}, 256, 0, ""},
+        LookupCase{"DigitForDrive", {{"InstallPath", kRegSz, "1:\\Cal"}}, 256, 0, ""},
+        LookupCase{"FullWidthDrive", {{"InstallPath", kRegSz, "\x82\x62:\\Cal"}}, 256, 0, ""},
+        LookupCase{"SmallDrive", {{"InstallPath", kRegSz, "c:\\"}}, 256, 1, "c:\\"},
+        LookupCase{"Unc", {{"InstallPath", kRegSz, "\\\\srv\\Cal"}}, 256, 1, "\\\\srv\\Cal"},
+        LookupCase{"PercentInPlainString", {{"InstallPath", kRegSz, "%P%\\Cal"}}, 256, 0, ""},
+        LookupCase{"ExpandableRelative", {{"InstallPath", kRegExpandSz, "Cal\\%P%"}}, 256, 0, ""},
+        LookupCase{
+            "ExpandableAbsolute", {{"InstallPath", kRegExpandSz, "C:\\%P%"}}, 256, 1, "C:\\%P%"},
         LookupCase{"ExpandableKeptUnexpanded",
                    {{"InstallPath", kRegExpandSz, std::string("%ProgramFiles%\\Cal\0", 19)}},
                    256,
@@ -98,11 +112,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "C:\\A"},
         LookupCase{"NoZeroWithinData", {{"InstallPath", kRegBinary, "C:\\Cal"}}, 256, 1, "C:\\Cal"},
         LookupCase{"NoZeroInFullBuffer",
-                   {{"InstallPath", kRegBinary, std::string(1024, 'x')}},
+                   {{"InstallPath", kRegBinary, "C:\\" + std::string(1021, 'x')}},
                    2048,
                    1,
-                   std::string(1024, 'x')},
-        LookupCase{"AnyType", {{"InstallPath", kRegDword, std::string("AB\0\0", 4)}}, 256, 1, "AB"},
+                   "C:\\" + std::string(1021, 'x')},
+        // Other types count by their text: a number is no folder.
+        LookupCase{"AnyType", {{"InstallPath", kRegDword, std::string("AB\0\0", 4)}}, 256, 0, ""},
+        LookupCase{"AnyTypeByItsText",
+                   {{"InstallPath", kRegDword, std::string("C:\\\0", 4)}},
+                   256,
+                   1,
+                   "C:\\"},
         LookupCase{"BigValueBefore",
                    {{"Big", kRegBinary, kBig}, {"InstallPath", kRegSz, std::string("C:\\A\0", 5)}},
                    256,

@@ -9,13 +9,14 @@
 
 class ReadSetupValueTest : public SimulatedTest {
 protected:
-    std::string Read(const char* key)
+    std::string Read(const char16_t* key)
     {
         char value[kSetupNameSize];
         std::memset(value, 'x', sizeof value);
-        ReadSetupValue(key, value);
+        exact = ReadSetupValue(key, value);
         return value;
     }
+    int exact = -1;
 };
 
 struct SettingsCase {
@@ -24,6 +25,7 @@ struct SettingsCase {
     std::string applicationName;
     std::string company;
     unsigned codePage = 932;
+    int applicationNameExact = 1;
 };
 
 // A UTF-16LE file with its BOM.
@@ -45,8 +47,9 @@ TEST_P(SettingsFileTest, ReadsSectionSys)
 {
     sim::SetAnsiCodePage(GetParam().codePage);
     WriteFile(directory + "/ImInitial", GetParam().fileText);
-    EXPECT_EQ(Read("ApplicationName"), GetParam().applicationName);
-    EXPECT_EQ(Read("CRCompany"), GetParam().company);
+    EXPECT_EQ(Read(u"ApplicationName"), GetParam().applicationName);
+    EXPECT_EQ(exact, GetParam().applicationNameExact);
+    EXPECT_EQ(Read(u"CRCompany"), GetParam().company);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,6 +77,16 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"Utf16WithBomInCp1252", Utf16File(u"[SYS]\r\nCRCompany=Caf\u00e9\r\n"), "",
                      "Caf\xe9", 1252},
         // Windows does not recognise a UTF-8 BOM: its bytes hide the header on the first line.
+        // A name the code page has only a look-alike or '?' for is not taken at all.
+        SettingsCase{"LookAlikeIsUnavailable",
+                     Utf16File(u"[SYS]\r\nApplicationName=Caf\u00e9\r\nCRCompany=Firm\r\n"), "",
+                     "Firm", 932, 0},
+        SettingsCase{"JapaneseInCp1252IsUnavailable",
+                     Utf16File(u"[SYS]\r\nApplicationName=\u4e88\u5b9a\r\n"), "", "", 1252, 0},
+        SettingsCase{
+            "LookAlikeBeyondTheCut",
+            Utf16File(u"[SYS]\nApplicationName=" + std::u16string(130, u'a') + u"\u00e9\n"),
+            std::string(127, 'a'), ""},
         SettingsCase{"Utf8BomHidesTheFirstHeader", "\xef\xbb\xbf[SYS]\nApplicationName=App\n", "",
                      ""},
         SettingsCase{"Utf8BomBeforeABlankLine", "\xef\xbb\xbf\n[SYS]\nApplicationName=App\n", "App",
@@ -86,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReadSetupValueTest, MissingFileGivesEmptyNames)
 {
     WriteFile(directory + "/ImInitial.ini", "[SYS]\nApplicationName=App\n");
-    EXPECT_EQ(Read("ApplicationName"), "");
+    EXPECT_EQ(Read(u"ApplicationName"), "");
 }
 
 TEST_F(ReadSetupValueTest, ReadsBesideTheExecutableNotTheWorkingDirectory)
@@ -96,25 +109,41 @@ TEST_F(ReadSetupValueTest, ReadsBesideTheExecutableNotTheWorkingDirectory)
     WriteSettings("Right", "");
     std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(elsewhere);
-    std::string value = Read("ApplicationName");
+    std::string value = Read(u"ApplicationName");
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(elsewhere);
     EXPECT_EQ(value, "Right");
 }
 
-// A directory name ending in 0x95 0x5C must not be cut after the 0x5C.
-TEST_F(ReadSetupValueTest, DoesNotCutInsideADoubleByteCharacter)
+// The settings beside the executable, in a folder the code page names only by a look-alike or
+// whose name ends in 表, 0x95 0x5C: not those a look-alike or a cut after the 0x5C would find.
+struct ModuleFolderCase {
+    const char* name;
+    std::string folder;         // UTF-8, below the scratch directory
+    std::string wrongSettings;  // UTF-8, below the scratch directory
+};
+
+class ModuleFolderTest : public ReadSetupValueTest,
+                         public ::testing::WithParamInterface<ModuleFolderCase> {};
+
+TEST_P(ModuleFolderTest, ReadsTheSettingsOfItsOwnFolder)
 {
-    sim::SetModuleFileName(directory +
-                           "/d\x95\x5c"
-                           "FinishSetup.exe");
-    WriteFile(directory +
-                  "/d\x95\x5c"
-                  "ImInitial",
-              "[SYS]\nApplicationName=Wrong\n");
-    WriteSettings("Right", "");
-    EXPECT_EQ(Read("ApplicationName"), "Right");
+    const ModuleFolderCase& c = GetParam();
+    std::filesystem::create_directories(directory + "/" + c.folder);
+    std::filesystem::create_directories(
+        std::filesystem::path(directory + "/" + c.wrongSettings).parent_path());
+    WriteFile(directory + "/" + c.folder + "/ImInitial", "[SYS]\nApplicationName=Right\n");
+    WriteFile(directory + "/" + c.wrongSettings, "[SYS]\nApplicationName=Wrong\n");
+    sim::SetModuleFileName(directory + "/" + c.folder + "/FinishSetup.exe");
+    EXPECT_EQ(Read(u"ApplicationName"), "Right");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, ModuleFolderTest,
+    ::testing::Values(ModuleFolderCase{"EndsInTrailByte5C", "d\u8868", "d\u8868ImInitial"},
+                      ModuleFolderCase{"OutsideCodePage", "Caf\u00e9 Setup",
+                                       "Cafe Setup/ImInitial"}),
+    [](const ::testing::TestParamInfo<ModuleFolderCase>& info) { return info.param.name; });
 
 struct ModulePathCase {
     const char* name;
@@ -133,7 +162,7 @@ TEST_P(UnusableModulePathTest, LeavesTheNameEmpty)
     if (path.rfind("{dir}", 0) == 0) path = directory + path.substr(5);  // the settings' folder
     sim::SetModuleFileName(path.empty() ? programPath : path);
     sim::FailCall(GetParam().failingCall);
-    EXPECT_EQ(Read("ApplicationName"), "");
+    EXPECT_EQ(Read(u"ApplicationName"), "");
     std::filesystem::remove("ImInitial");
 }
 
@@ -156,6 +185,8 @@ struct CompositionCase {
     std::string productKeyPath;
     std::string uninstallKeyPath;
     std::string shortcutFileName;
+    int appExact = 1;
+    int companyExact = 1;
 };
 
 class ComposeSetupNamesTest : public ::testing::TestWithParam<CompositionCase> {};
@@ -166,7 +197,7 @@ TEST_P(ComposeSetupNamesTest, ComposesOrLeavesEmpty)
     ClearSetupNames();
     std::memcpy(AppName, c.appName.c_str(), c.appName.size() + 1);
     std::memcpy(CompanyName, c.company.c_str(), c.company.size() + 1);
-    ComposeSetupNames();
+    ComposeSetupNames(c.appExact, c.companyExact);
     EXPECT_EQ(ProductKeyPath, c.productKeyPath);
     EXPECT_EQ(UninstallKeyPath, c.uninstallKeyPath);
     EXPECT_EQ(ShortcutFileName, c.shortcutFileName);
@@ -194,5 +225,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "", "\\" + std::string(100, 'a') + ".lnk"},
         CompositionCase{"ShortcutFullAt122", std::string(122, 'a'), "", "", "",
                         "\\" + std::string(122, 'a') + ".lnk"},
-        CompositionCase{"AllUnavailableAt123", std::string(123, 'a'), "", "", "", ""}),
+        CompositionCase{"AllUnavailableAt123", std::string(123, 'a'), "", "", "", ""},
+        // Empty as ReadSetupValue leaves a name with no exact form: not the empty name's paths.
+        CompositionCase{"AppNotExact", "", "Firm", "", "", "", 0, 1},
+        CompositionCase{"CompanyNotExact", "App", "", "", kUninstallRoot + "App", "\\App.lnk", 1,
+                        0}),
     [](const ::testing::TestParamInfo<CompositionCase>& info) { return info.param.name; });

@@ -66,6 +66,7 @@ struct TargetCase {
     std::string installPath;
     int result;
     std::string link;  // the saved link's content, or empty for none
+    const std::string* warning = &kShortcutWarning;
 };
 
 class TargetTest : public ShortcutTest, public ::testing::WithParamInterface<TargetCase> {};
@@ -76,18 +77,18 @@ TEST_P(TargetTest, PointsAtCalendarExeInTheInstallFolder)
     EXPECT_EQ(PlaceShortcut(kStartupFolder), GetParam().result);
     EXPECT_EQ(StartupLink(), GetParam().link);
     ExpectWarnings(GetParam().result == 0 ? std::vector<std::string>{}
-                                          : std::vector<std::string>{kShortcutWarning});
+                                          : std::vector<std::string>{*GetParam().warning});
     ExpectNothingLeftOpen();
 }
 
-const std::string k242(242, 'p');
+const std::string k242 = "C:\\" + std::string(239, 'p');
 
 INSTANTIATE_TEST_SUITE_P(
     InstallPaths, TargetTest,
     ::testing::Values(
         TargetCase{"NoTrailingBackslash", "C:\\Cal", 0, Link("C:\\Cal\\calendar.exe", "C:\\Cal")},
         TargetCase{"TrailingBackslash", "C:\\Cal\\", 0, Link("C:\\Cal\\calendar.exe", "C:\\Cal\\")},
-        TargetCase{"Empty", "", 0, Link("\\calendar.exe", "")},
+        TargetCase{"Empty", "", -1, "", &kInstallPathWarning},
         TargetCase{"TrailByte5C", "C:\\\x95\x5c", 0,
                    Link("C:\\\x95\x5c\\calendar.exe", "C:\\\x95\x5c")},
         TargetCase{"TargetFitsExactly", k242, 0, Link(k242 + "\\calendar.exe", k242)},
@@ -282,3 +283,56 @@ INSTANTIATE_TEST_SUITE_P(
         CodePageCase{"CaptionInCp1252", 1252, "u", "Caf\xe9", false, "", "Caf\u00e9"},
         CodePageCase{"CaptionInUtf8", 65001, "u", "Caf\xc3\xa9", false, "", "Caf\u00e9"}),
     [](const ::testing::TestParamInfo<CodePageCase>& info) { return info.param.name; });
+
+// The application's name is the link's file name only when it is one plain file name: Windows
+// opens a device for "NUL.lnk", writes "Cal: Pro.lnk" as a stream of a file "Cal", and
+// "..\..\Cal" leaves the folder. A refused name: the shortcut warning, and no file anywhere.
+struct LinkNameCase {
+    const char* name;
+    std::string app;       // in the code page
+    std::string linkFile;  // UTF-8, in the Startup folder; empty: refused
+    unsigned codePage = 932;
+};
+
+class LinkNameTest : public ShortcutTest, public ::testing::WithParamInterface<LinkNameCase> {};
+
+TEST_P(LinkNameTest, WritesOnlyAPlainFileName)
+{
+    const LinkNameCase& c = GetParam();
+    sim::SetAnsiCodePage(c.codePage);
+    std::filesystem::create_directories(directory + "/a/b");  // "..\.." stays in the scratch
+    sim::SetSpecialFolder(kCsidlStartup, directory + "/a/b/Startup");
+    UseNames(c.app);
+    sim::SetRegistryValue("SOFTWARE\\Firm\\" + c.app, "InstallPath", kRegSz, "C:\\Cal");
+    bool refused = c.linkFile.empty();
+    EXPECT_EQ(PlaceShortcut(kStartupFolder), refused ? -1 : 0);
+    std::vector<std::string> files, expected;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory))
+        if (!entry.is_directory()) files.push_back(entry.path().string().substr(directory.size()));
+    if (!refused) expected.push_back("/a/b/Startup/" + c.linkFile);
+    EXPECT_EQ(files, expected);
+    ExpectWarnings(
+        refused ? std::vector<std::string>{kShortcutWarning} : std::vector<std::string>{},
+        sim::ToUtf8(sim::ToWide(c.app, nullptr)));
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, LinkNameTest,
+    ::testing::Values(
+        LinkNameCase{"Plain", "App", "App.lnk"}, LinkNameCase{"Empty", "", ".lnk"},
+        LinkNameCase{"TwoDotsAlone", "..", "...lnk"},
+        LinkNameCase{"TrailByte5C", "\x95\x5c", "\u8868.lnk"},
+        LinkNameCase{"TrailByte7C", "\x83\x7c", "\u30dd.lnk"}, LinkNameCase{"Device", "NUL", ""},
+        LinkNameCase{"DeviceSmallLetters", "nul", ""},
+        LinkNameCase{"DeviceWithExtension", "Aux.Cal", ""},
+        LinkNameCase{"DeviceBeforeSpaces", "CON  .x", ""}, LinkNameCase{"Port", "COM1", ""},
+        LinkNameCase{"PortZero", "lpt0", ""}, LinkNameCase{"PortSuperscript", "LPT\xb9", "", 1252},
+        LinkNameCase{"PortTwoDigits", "COM10", "COM10.lnk"},
+        LinkNameCase{"LongerThanADevice", "NULL", "NULL.lnk"},
+        LinkNameCase{"DeviceAfterADot", "Cal.PRN", "Cal.PRN.lnk"},
+        LinkNameCase{"Stream", "Cal: Pro", ""}, LinkNameCase{"ParentFolders", "..\\..\\Cal", ""},
+        LinkNameCase{"Slash", "A/B", ""}, LinkNameCase{"Pipe", "A|B", ""},
+        LinkNameCase{"Wildcard", "A*", ""}, LinkNameCase{"Quote", "A\"B", ""},
+        LinkNameCase{"ControlCharacter", "A\tB", ""}),
+    [](const ::testing::TestParamInfo<LinkNameCase>& info) { return info.param.name; });

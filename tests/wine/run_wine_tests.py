@@ -22,6 +22,8 @@ PROGRAM_DIR = "C:\\Program Files\\Cal Setup"
 EXE = PROGRAM_DIR + "\\FinishSetup.exe"
 QUOTED_EXE = '"%s"' % EXE
 ELSEWHERE = "C:\\elsewhere"
+CAFE_DIR = "C:\\Caf\u00e9 Setup"  # a program folder code page 932 names only by a look-alike
+LOOK_ALIKE_DIR = "C:\\Cafe Setup"  # that look-alike, with another product's settings
 SOFTWARE = "SOFTWARE\\"
 WOW6432NODE = "SOFTWARE\\WOW6432Node\\"  # the 32-bit view's SOFTWARE, seen from the 64-bit one
 REG_SZ, REG_EXPAND_SZ, REG_BINARY = 1, 2, 3
@@ -89,6 +91,7 @@ class Outcome:
     startup_folder_exists: bool = False
     started: list = field(default_factory=list)  # (module, cwd, command line) of each start
     run_times: list = field(default_factory=list)  # microseconds from each start to its end
+    new_files: list = field(default_factory=list)  # files under C:\users the run made
 
     def settings_reads(self):
         """The settings files the program read, in order, from the profile trace."""
@@ -110,6 +113,7 @@ class Case:
     name: str
     command_line: str = QUOTED_EXE + " -normal"
     cwd: str = PROGRAM_DIR
+    program_dir: str = PROGRAM_DIR  # where the program and its settings are
     settings: Optional[bytes] = settings("App", "Firm")
     check: Callable[[Outcome], None] = lambda outcome: None
     runs: int = 1
@@ -181,6 +185,15 @@ def expect_started(*starts):
 def expect_quick_exit(outcome):
     """A box that no one can see would wait for ever; the run ends in seconds instead."""
     assert all(us < 20e6 for us in outcome.run_times), outcome.run_times
+
+
+def expect_links_only(*names):
+    """The files the run made in the profiles: the links named (folder's last name and file
+    name), nothing beside or above them."""
+    def check(outcome):
+        made = sorted(os.path.join(*path.split(os.sep)[-2:]) for path in outcome.new_files)
+        assert made == sorted(names), outcome.new_files
+    return check
 
 
 def expect_startup_folder(outcome):
@@ -273,6 +286,39 @@ CASES = [
          settings=settings(JAPANESE_APP, COMPANY), registry=installed(None, app=JAPANESE_APP),
          boxes=[(INSTALL_PATH_WARNING, JAPANESE_APP)]),
 
+    # Inputs the program refuses rather than use as something else: a name that is no plain
+    # file name, an install path that names no folder, a name or a folder the code page holds
+    # only as a look-alike.
+    Case("device name NUL: no link, the shortcut warning, the entry still rewritten", app="NUL",
+         settings=settings("NUL", COMPANY), registry=installed("C:\\Cal", app="NUL"),
+         boxes=[(SHORTCUT_WARNING, "NUL")],
+         check=all_of(expect_links(None, None), expect_links_only(),
+                      expect_entry(value("DisplayName", "NUL\0"),
+                                   value("UninstallString", '"C:\\Cal\\Uninstall.exe"\0')))),
+    Case("name with a stream's colon: no link, no stray file", app="Cal: Pro",
+         settings=settings("Cal: Pro", COMPANY), registry=installed("C:\\Cal", app="Cal: Pro"),
+         boxes=[(SHORTCUT_WARNING, "Cal: Pro")],
+         check=all_of(expect_links(None, None), expect_links_only())),
+    Case("name leaving the folder: no link above Startup or the Desktop", app="..\\..\\Cal",
+         settings=settings("..\\..\\Cal", COMPANY),
+         registry=installed("C:\\Cal", app="..\\..\\Cal"), boxes=[(SHORTCUT_WARNING, "..\\..\\Cal")],
+         check=expect_links_only()),
+    Case("install path that names no folder: the warning, no link, the entry left alone",
+         registry=installed("Cal"), boxes=[(INSTALL_PATH_WARNING, APP)],
+         check=all_of(UNTOUCHED, expect_links(None, None), expect_links_only())),
+    Case("name outside code page 932 in a UTF-16 settings file: the look-alike's keys and links "
+         "untouched", app="Cafe",
+         settings=b"\xff\xfe" + "[SYS]\r\nApplicationName=Caf\u00e9\r\nCRCompany=Firm\r\n".encode(
+             "utf-16-le"), registry=installed("C:\\Cal", app="Cafe"),
+         boxes=[(INSTALL_PATH_WARNING, "")],
+         check=all_of(expect_links_only(),
+                      expect_entry(value("DisplayName", "Cafe\0"),
+                                   value("UninstallString", OLD_COMMAND)))),
+    Case("program folder outside code page 932: its own settings, not the look-alike folder's",
+         program_dir=CAFE_DIR, cwd=CAFE_DIR,
+         command_line='"%s\\FinishSetup.exe" -normal' % CAFE_DIR,
+         check=all_of(REWRITTEN, expect_links(CAL_LINK, CAL_LINK))),
+
     # What Windows does later with what the program wrote, and where Windows differs from a
     # Japanese desktop session: other code pages, users and window stations.
     Case("uninstall command quoted: started without a module name, a program at the first "
@@ -314,6 +360,10 @@ CASES = [
 ]
 
 
+def profile_files(root):
+    return {os.path.join(folder, name) for folder, _, names in os.walk(root) for name in names}
+
+
 def assert_missing(outcome):
     assert outcome.entry is None, outcome.entry
 
@@ -334,11 +384,11 @@ def run_case(prefix, folders, case, views):
     if case.remove_startup_folder:
         shutil.rmtree(startup, ignore_errors=True)
     for name in ("ImInitial", "ImInitial.ini"):
-        path = prefix.unix_path(PROGRAM_DIR + "\\" + name)
+        path = prefix.unix_path(case.program_dir + "\\" + name)
         if os.path.exists(path):
             os.remove(path)
     if case.settings is not None:
-        with open(prefix.unix_path(PROGRAM_DIR + "\\" + case.settings_name), "wb") as f:
+        with open(prefix.unix_path(case.program_dir + "\\" + case.settings_name), "wb") as f:
             f.write(case.settings)
     for path in case.recorders:
         prefix.place_recorder(path)
@@ -346,7 +396,10 @@ def run_case(prefix, folders, case, views):
     keys = {product_key(case.app), entry_key(case.app)} | {key for key, *_ in case.registry}
     prefix.probe([wine.delete_key(key, view) for key in sorted(keys) for view in views] +
                  set_values(case.registry, case.view))
-    commands = [wine.run_command(EXE, case.cwd, case.command_line, case.hidden)] * case.runs
+    exe = case.program_dir + "\\FinishSetup.exe"
+    commands = [wine.run_command(exe, case.cwd, case.command_line, case.hidden)] * case.runs
+    profiles = prefix.unix_path("C:\\users")
+    files_before = profile_files(profiles)
     captions = []
     debug = "+pid,+profile,+msgbox" + (",+reg" if case.trace_registry else "")
     entry = case.entry_key or entry_key(case.app)
@@ -361,7 +414,8 @@ def run_case(prefix, folders, case, views):
                       startup_link=wine.read_link(os.path.join(startup, case.app + ".lnk")),
                       desktop_link=wine.read_link(os.path.join(desktop, case.app + ".lnk")),
                       startup_folder_exists=os.path.isdir(startup),
-                      run_times=[int(run[3]) for run in runs if len(run) > 3])
+                      run_times=[int(run[3]) for run in runs if len(run) > 3],
+                      new_files=sorted(profile_files(profiles) - files_before))
     assert outcome.exit_codes == ["exit 0"] * case.runs, outcome.exit_codes
     assert len(captions) == len(wine.message_box_texts(trace)), (captions, trace[-3000:])
     assert outcome.boxes == case.boxes, (outcome.boxes, trace[-3000:])
@@ -487,9 +541,11 @@ def run_prefix(args, display, user):
         paths = [wine.unhexed(line.split(" ")[1]).decode("utf-8") for line in lines]
         folders = [(path, prefix.unix_path(path)) for path in paths]
         prefix.install_program(PROGRAM_DIR)
-        os.makedirs(prefix.unix_path(ELSEWHERE), exist_ok=True)
-        with open(prefix.unix_path(ELSEWHERE + "\\ImInitial"), "wb") as f:
-            f.write(settings("Wrong", "Wrong"))
+        prefix.install_program(CAFE_DIR)
+        for directory in (ELSEWHERE, LOOK_ALIKE_DIR):
+            os.makedirs(prefix.unix_path(directory), exist_ok=True)
+            with open(prefix.unix_path(directory + "\\ImInitial"), "wb") as f:
+                f.write(settings("Wrong", "Wrong"))
         views = MODES[args.wine].views
         checks = [(case.name, lambda case=case: run_case(prefix, folders, case, views))
                   for case in CASES if args.wine in case.wines and case.user == user]

@@ -322,8 +322,10 @@ STARTED = "C:\\started.txt"
 
 def run_command(exe, cwd, command_line, hidden=False):
     """exe None: no module name, as Windows starts an uninstall command. hidden: on a window
-    station of its own, which no user can see."""
-    return ["runhidden" if hidden else "run", hexed(exe or ""), hexed(cwd), hexed(command_line)]
+    station of its own, which no user can see. In UTF-8, so that a path outside the code page
+    ("C:\\Caf\u00e9 Setup") reaches CreateProcessW whole."""
+    fields = [(x or "").encode("utf-8") for x in (exe, cwd, command_line)]
+    return ["runhidden" if hidden else "run"] + [hexed(field) for field in fields]
 
 
 # view: the registry view, "32" or "64"; None for the helper's own.

@@ -1,7 +1,8 @@
 // The Wine tests' helper, run inside the prefix. It reads commands from a file, one a line,
 // fields separated by tabs and every field but the first hex-encoded (so that code page 932
 // bytes pass unchanged), and writes one result line per command to an output file:
-//   run EXE CWD CMDLINE        -> "exit N us T peak_kb M pid P"  starts EXE with exactly
+//   run EXE CWD CMDLINE        -> "exit N us T peak_kb M pid P"  starts EXE (these three
+//                                 fields in UTF-8) with exactly
 //                                 CMDLINE, waits; T: microseconds from start to exit, M: peak
 //                                 working set, P: its process id, as Wine's +pid trace shows it.
 //                                 An empty EXE ("-"): no module name, as Windows starts an
@@ -87,8 +88,8 @@ static std::string Utf8(const wchar_t* text)
 // desktop: the window station and desktop to start on, or empty for the helper's own.
 static std::string Start(const std::vector<std::string>& f, const std::wstring& desktop, DWORD wait)
 {
-    std::wstring exe = Wide(FromHex(f[1])), cwd = Wide(FromHex(f[2])),
-                 commandLine = Wide(FromHex(f[3]));
+    std::wstring exe = Wide(FromHex(f[1]), CP_UTF8), cwd = Wide(FromHex(f[2]), CP_UTF8),
+                 commandLine = Wide(FromHex(f[3]), CP_UTF8);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     std::wstring desktopName = desktop;

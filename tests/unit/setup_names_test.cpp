@@ -81,6 +81,19 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"LookAlikeIsUnavailable",
                      Utf16File(u"[SYS]\r\nApplicationName=Caf\u00e9\r\nCRCompany=Firm\r\n"), "",
                      "Firm", 932, 0},
+        SettingsCase{"LookAlikeFirstCharacter",
+                     Utf16File(u"[SYS]\r\nApplicationName=\u00c9clair\r\n"), "", "", 932, 0},
+        // 42 characters of three bytes and one of one fill 127 bytes; the rest makes more than
+        // two bytes a unit.
+        SettingsCase{"LongInUtf8",
+                     Utf16File(u"[SYS]\nApplicationName=" + std::u16string(42, u'\u4e88') + u"a" +
+                               std::u16string(212, u'\u4e88') + u"\n"),
+                     [] {
+                         std::string text;
+                         for (int i = 0; i < 42; ++i) text += "\u4e88";
+                         return text + "a";
+                     }(),
+                     "", 65001},
         SettingsCase{"JapaneseInCp1252IsUnavailable",
                      Utf16File(u"[SYS]\r\nApplicationName=\u4e88\u5b9a\r\n"), "", "", 1252, 0},
         SettingsCase{
@@ -170,6 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, UnusableModulePathTest,
     ::testing::Values(
         ModulePathCase{"ModuleNameFails", "", 1}, ModulePathCase{"ProfileReadFails", "", 2},
+        ModulePathCase{"ConversionFails", "", 3}, ModulePathCase{"BackConversionFails", "", 4},
         ModulePathCase{"NoSeparator", "FinishSetup.exe", 0},
         ModulePathCase{"ModulePathCut", "/" + std::string(300, 'd') + "/FinishSetup.exe", 0},
         // Cut inside a folder's name, below the folder that holds the settings.

@@ -110,7 +110,9 @@ void Apply(const std::string& line, Setup* setup)
                fields[1].find_first_of("/\\") == std::string::npos && fields[1] != "." &&
                fields[1] != "..") {
         sim::SetSpecialFolder(static_cast<int>(Number(fields[0])), scratch + "/" + fields[1]);
-        setup->folders.insert(sim::ToUtf8(sim::FromUtf8(scratch + "/" + fields[1])));  // as named
+        // As the shell names it: in UTF-16, up to its first zero.
+        std::string named = sim::ToUtf8(sim::FromUtf8(scratch + "/" + fields[1]));
+        setup->folders.insert(named.substr(0, named.find('\0')));
     } else if (verb == "fail") {
         sim::FailCall(static_cast<int>(Number(rest)));
     } else if (verb == "failname" && fields.size() == 2) {

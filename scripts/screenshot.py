@@ -28,7 +28,7 @@ def main():
         with open(script, "w") as f:
             f.write("\t".join(wine.run_command(SETUP_DIR + "\\FinishSetup.exe", "C:\\",
                                                '"%s\\FinishSetup.exe" -normal' % SETUP_DIR)) + "\n")
-        run = subprocess.Popen([wine.WINE, "C:\\winprobe.exe", "C:\\shot.txt", "C:\\shot-out.txt"],
+        run = subprocess.Popen([wine.WINE, "C:\\e2e.exe", "--probe", "C:\\shot.txt", "C:\\shot-out.txt"],
                                env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(8)
         shot = os.path.join(ROOT, "docs", "warning-box.png")

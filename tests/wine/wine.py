@@ -181,7 +181,7 @@ class Prefix:
             self.env["DISPLAY"] = display
         try:
             self._boot()
-            shutil.copy(os.path.join(build_dir, "winprobe.exe"), self.drive_c)
+            shutil.copy(os.path.join(build_dir, "e2e.exe"), self.drive_c)
         except BaseException:
             self.close()
             raise
@@ -214,7 +214,7 @@ class Prefix:
         """A program at path that records each start in C:\\started.txt (the helper, under
         another name)."""
         os.makedirs(os.path.dirname(self.unix_path(path)), exist_ok=True)
-        shutil.copy(os.path.join(self.drive_c, "winprobe.exe"), self.unix_path(path))
+        shutil.copy(os.path.join(self.drive_c, "e2e.exe"), self.unix_path(path))
 
     def take_started(self):
         """The starts recorded since the last call: (module, working directory, command
@@ -229,12 +229,14 @@ class Prefix:
                 for line in lines]
 
     def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True, timeout=None,
-              env=None):
+              env=None, stdout=None):
+        """stdout: a file for the program's own output, apart from Wine's trace."""
         env = dict(self.env, WINEDEBUG=debug, **(env or {}))
         log = os.path.join(self.root, log_name + ".log")
-        with open(log, "wb") as out:
+        with open(log, "wb") as out, open(stdout or os.devnull, "wb") as own:
             process = subprocess.Popen([self.wine.loader] + args, env=env, stdin=subprocess.DEVNULL,
-                                       stdout=out, stderr=subprocess.STDOUT)
+                                       stdout=own if stdout else out, stderr=subprocess.STDOUT
+                                       if not stdout else out)
             deadline = time.monotonic() + (timeout or self.wine.timeout)
             while process.poll() is None:
                 if time.monotonic() > deadline:
@@ -250,6 +252,15 @@ class Prefix:
         """Runs a Wine program (wine's own, or a path inside the prefix) to its end, dismissing
         any window it shows; returns its exit code and its output."""
         return self._wine(args, log_name)
+
+    def run_e2e(self, args, log_name, debug, env=None, timeout=1200):
+        """e2e.exe with args, which answers the program's boxes itself; returns its exit code,
+        its report and Wine's trace."""
+        report = os.path.join(self.root, log_name + ".out")
+        code, trace = self._wine(["C:\\e2e.exe"] + args, log_name, debug, dismiss=False,
+                                 timeout=timeout, env=env, stdout=report)
+        with open(report, "rb") as f:
+            return code, f.read().decode("utf-8", "replace"), trace
 
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
@@ -282,10 +293,10 @@ class Prefix:
         result = os.path.join(self.drive_c, "probe-out.txt")
         if os.path.exists(result):
             os.remove(result)
-        code, trace = self._wine(["C:\\winprobe.exe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
+        code, trace = self._wine(["C:\\e2e.exe", "--probe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
                                  "probe-%d" % self.calls, debug, captions, env=env)
         if code != 0 or not os.path.exists(result):
-            raise RuntimeError("winprobe failed (%d): %s" % (code, trace[-2000:]))
+            raise RuntimeError("e2e.exe --probe failed (%d): %s" % (code, trace[-2000:]))
         with open(result) as f:
             return f.read().splitlines(), trace
 
@@ -342,6 +353,10 @@ def delete_key(key, view=None):
     return ["delete", hexed(key)] + ([view] if view else [])
 
 
+def subkeys(key, view=None):
+    return ["subkeys", hexed(key)] + ([view] if view else [])
+
+
 def dump_key(key, view=None):
     return ["dump", hexed(key)] + ([view] if view else [])
 
@@ -356,12 +371,12 @@ def message_box_texts(trace):
     return texts
 
 
-def read_link(path):
-    """A shortcut's target, working directory and description as lnkinfo reads them, or None
-    when there is no such file."""
+def read_link(path, code_page=932):
+    """A shortcut's target, working directory and description as lnkinfo reads them, its ANSI
+    strings in the code page given, or None when there is no such file."""
     if not os.path.exists(path):
         return None
-    result = subprocess.run(["lnkinfo", "-c", "windows-932", path], capture_output=True,
+    result = subprocess.run(["lnkinfo", "-c", "windows-%d" % code_page, path], capture_output=True,
                             env=dict(os.environ, LC_ALL="C.UTF-8"), timeout=60)
     fields = {}
     for line in result.stdout.decode("utf-8", "replace").splitlines():

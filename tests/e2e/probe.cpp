@@ -1,6 +1,6 @@
-// The Wine tests' helper, run inside the prefix. It reads commands from a file, one a line,
-// fields separated by tabs and every field but the first hex-encoded (so that code page 932
-// bytes pass unchanged), and writes one result line per command to an output file:
+// The Wine runner's helper role (e2e.exe --probe IN OUT): it reads commands from a file, one a
+// line, fields separated by tabs and every field but the first hex-encoded (so that code page
+// 932 bytes pass unchanged), and writes one result line per command to an output file:
 //   run EXE CWD CMDLINE        -> "exit N us T peak_kb M pid P"  starts EXE (these three
 //                                 fields in UTF-8) with exactly
 //                                 CMDLINE, waits; T: microseconds from start to exit, M: peak
@@ -16,9 +16,10 @@
 //                                 V: the registry view, 32 or 64 (default: the helper's own)
 //   folder CSIDL               -> "folder PATH"   (CSIDL in decimal, PATH hex of its UTF-8)
 //   exists PATH                -> "exists 0|1"
-// Copied under any other name than winprobe.exe, it stands in for another program: it appends
-// its module path, working directory and command line, hex-encoded UTF-8, as one line to
-// C:\started.txt, and ends.
+//   subkeys KEY [V]            -> "missing" | "subkeys" and " NAME" for each subkey (UTF-8)
+// Copied under any other name than e2e.exe, the program stands in for another program: it
+// appends its module path, working directory and command line, hex-encoded UTF-8, as one line
+// to the file that FINISHSETUP_E2E_STARTED names, or to C:\started.txt.
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
@@ -28,25 +29,7 @@
 #include <string>
 #include <vector>
 
-static std::string FromHex(const std::string& hex)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-    return bytes;
-}
-
-static std::string ToHex(const void* data, std::size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < size; ++i) {
-        hex.push_back(digits[bytes[i] >> 4]);
-        hex.push_back(digits[bytes[i] & 15]);
-    }
-    return hex.empty() ? "-" : hex;
-}
+#include "e2e.h"
 
 static std::vector<std::string> SplitFields(const std::string& line)
 {
@@ -67,29 +50,11 @@ static REGSAM View(const std::vector<std::string>& f, std::size_t at)
     return f[at] == "32" ? KEY_WOW64_32KEY : f[at] == "64" ? KEY_WOW64_64KEY : 0;
 }
 
-static std::wstring Wide(const std::string& text, UINT codePage = CP_ACP)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    int units =
-        MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-    wide.resize(units > 0 ? units - 1 : 0);
-    return wide;
-}
-
-static std::string Utf8(const wchar_t* text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? size : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
-    utf8.resize(size > 0 ? size - 1 : 0);
-    return utf8;
-}
-
 // desktop: the window station and desktop to start on, or empty for the helper's own.
 static std::string Start(const std::vector<std::string>& f, const std::wstring& desktop, DWORD wait)
 {
-    std::wstring exe = Wide(FromHex(f[1]), CP_UTF8), cwd = Wide(FromHex(f[2]), CP_UTF8),
-                 commandLine = Wide(FromHex(f[3]), CP_UTF8);
+    std::wstring exe = FromUtf8(FromHex(f[1])), cwd = FromUtf8(FromHex(f[2])),
+                 commandLine = FromUtf8(FromHex(f[3]));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     std::wstring desktopName = desktop;
@@ -143,15 +108,17 @@ static std::string RunHidden(const std::vector<std::string>& f)
 }
 
 // As another program: records how it was started, in C:\started.txt.
-static int RecordStart()
+int RecordStart()
 {
     wchar_t module[MAX_PATH], directory[MAX_PATH];
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     GetCurrentDirectoryW(MAX_PATH, directory);
     std::string line = "started";
     for (const std::string& field : {Utf8(module), Utf8(directory), Utf8(GetCommandLineW())})
-        line += " " + ToHex(field.data(), field.size());
-    FILE* out = std::fopen("C:\\started.txt", "ab");
+        line += " " + Hex(field);
+    wchar_t record[MAX_PATH] = L"C:\\started.txt";
+    GetEnvironmentVariableW(kStartedVariable, record, MAX_PATH);
+    FILE* out = _wfopen(record, L"ab");
     if (out == nullptr) return 1;
     std::fprintf(out, "%s\n", line.c_str());
     std::fclose(out);
@@ -179,9 +146,9 @@ static std::string SetWide(const std::vector<std::string>& f)
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return "set " + std::to_string(status);
     std::string data = FromHex(f[4]);
-    status =
-        RegSetValueExW(key, Wide(FromHex(f[2])).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
-                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    status = RegSetValueExW(
+        key, FromCodePage(FromHex(f[2])).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
+        reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return "set " + std::to_string(status);
 }
@@ -202,8 +169,8 @@ static std::string Dump(const std::vector<std::string>& f)
         if (RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(),
                           &dataSize) != ERROR_SUCCESS)
             break;
-        out += " " + ToHex(name.data(), nameSize) + "," + std::to_string(type) + "," +
-               ToHex(data.data(), dataSize);
+        out += " " + Hex(std::string(name.data(), nameSize)) + "," + std::to_string(type) + "," +
+               Hex(std::string(reinterpret_cast<char*>(data.data()), dataSize));
     }
     RegCloseKey(key);
     return out;
@@ -229,7 +196,26 @@ static std::string SpecialFolder(const std::vector<std::string>& f)
     wchar_t path[MAX_PATH] = {};
     if (!SHGetSpecialFolderPathW(nullptr, path, std::atoi(f[1].c_str()), FALSE)) return "folder -";
     std::string utf8 = Utf8(path);
-    return "folder " + ToHex(utf8.data(), utf8.size());
+    return "folder " + Hex(utf8);
+}
+
+static std::string Subkeys(const std::vector<std::string>& f)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, FromCodePage(FromHex(f[1])).c_str(), 0,
+                      KEY_READ | View(f, 2), &key) != ERROR_SUCCESS)
+        return "missing";
+    std::string out = "subkeys";
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD size = 256;
+        if (RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        out += " " + Hex(Utf8(std::wstring(name, size)));
+    }
+    RegCloseKey(key);
+    return out;
 }
 
 static std::string Perform(const std::vector<std::string>& f)
@@ -242,27 +228,26 @@ static std::string Perform(const std::vector<std::string>& f)
     if (command == "delete" && (f.size() == 2 || f.size() == 3)) return Delete(f);
     if (command == "dump" && (f.size() == 2 || f.size() == 3)) return Dump(f);
     if (command == "folder" && f.size() == 2) return SpecialFolder(f);
+    if (command == "subkeys" && (f.size() == 2 || f.size() == 3)) return Subkeys(f);
     if (command == "exists" && f.size() == 2)
         return std::string("exists ") +
                (GetFileAttributesA(FromHex(f[1]).c_str()) != INVALID_FILE_ATTRIBUTES ? "1" : "0");
     return "bad command";
 }
 
-static bool IsTheHelper()
+bool IsRecorder()
 {
-    char module[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
-    const char* name = module + length;
-    while (name > module && name[-1] != '\\') --name;
-    return lstrcmpiA(name, "winprobe.exe") == 0;
+    wchar_t module[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    const wchar_t* name = module + length;
+    while (name > module && name[-1] != L'\\') --name;
+    return lstrcmpiW(name, L"e2e.exe") != 0;
 }
 
-int main(int argc, char** argv)
+int RunProbe(const std::wstring& commands, const std::wstring& results)
 {
-    if (!IsTheHelper()) return RecordStart();
-    if (argc != 3) return 2;
-    FILE* in = std::fopen(argv[1], "rb");
-    FILE* out = std::fopen(argv[2], "wb");
+    FILE* in = _wfopen(commands.c_str(), L"rb");
+    FILE* out = _wfopen(results.c_str(), L"wb");
     if (in == nullptr || out == nullptr) return 2;
     char line[1 << 16];
     while (std::fgets(line, sizeof line, in)) {

@@ -1,0 +1,81 @@
+// The end-to-end test program: FinishSetup.exe run against the real registry, profile reader,
+// shell link object and message boxes of the Windows it runs on (Windows itself, or any Wine),
+// one case at a time from a table. Shared declarations.
+#ifndef FINISHSETUP_TESTS_E2E_H
+#define FINISHSETUP_TESTS_E2E_H
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Text: UTF-8 for reports, UTF-16 for the API, the ANSI code page where the program reads.
+std::string Utf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+std::wstring FromCodePage(const std::string& bytes, UINT codePage = CP_ACP);
+// The text in the ANSI code page; false when the code page has no exact form for it.
+bool ToCodePage(const std::wstring& text, std::string* bytes);
+std::string Hex(const std::string& bytes);
+std::string FromHex(const std::string& hex);
+std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to);
+
+// The other roles of the program: as the Wine runner's helper, and as a stand-in for another
+// program that records how it was started.
+int RunProbe(const std::wstring& commands, const std::wstring& results);
+int RecordStart();
+bool IsRecorder();
+const wchar_t* const kStartedVariable = L"FINISHSETUP_E2E_STARTED";
+
+// A process started with an exact command line and waited for. desktop: empty for the
+// caller's, or "station\desktop". Each message box it shows is read and dismissed.
+struct Box {
+    std::wstring text, caption;
+};
+struct Run {
+    std::string error;  // empty when the process ran to its end
+    DWORD exitCode = 0;
+    DWORD processId = 0;
+    double seconds = 0;
+    std::vector<Box> boxes;
+};
+Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::wstring& commandLine,
+                  const std::wstring& desktop, DWORD limitMs);
+// A window station of its own, without WSF_VISIBLE, with a desktop: "station\desktop", or
+// empty on failure. Closed by CloseHiddenDesktop.
+std::wstring OpenHiddenDesktop();
+void CloseHiddenDesktop();
+
+// A shortcut as IShellLinkW reads it back.
+struct Link {
+    std::wstring target, workingDirectory, description;
+};
+bool operator==(const Link& a, const Link& b);
+std::optional<Link> ReadLink(const std::wstring& path);
+bool SaveLink(const std::wstring& path, const Link& link);
+
+// Registry values as the wide API sees them: string data as its UTF-16 text with its zeros.
+struct Value {
+    std::wstring name;
+    DWORD type;
+    std::string data;
+};
+bool operator==(const Value& a, const Value& b);
+REGSAM ViewFlag(int view);  // 32, 64 or 0 for the program's own
+std::optional<std::vector<Value>> ReadKey(const std::wstring& key, int view);
+bool KeyExists(const std::wstring& key, int view);
+LONG DeleteKey(const std::wstring& key, int view);
+
+std::wstring SpecialFolder(int csidl);
+bool FileExists(const std::wstring& path);
+// A file of that name in its folder's listing: not a device ("NUL.lnk") or a stream.
+bool IsFile(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool MakeFolders(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+std::vector<std::wstring> FilesIn(const std::wstring& folder);  // names, not recursive
+std::wstring ParentOf(const std::wstring& path);
+
+#endif

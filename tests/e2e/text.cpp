@@ -1,0 +1,68 @@
+#include <cstdlib>
+
+#include "e2e.h"
+
+std::string Utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string utf8(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
+                            nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring FromCodePage(const std::string& bytes, UINT codePage)
+{
+    int size =
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(size > 0 ? size : 0, L'\0');
+    if (size > 0)
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0],
+                            size);
+    return wide;
+}
+
+std::wstring FromUtf8(const std::string& text)
+{
+    return FromCodePage(text, CP_UTF8);
+}
+
+bool ToCodePage(const std::wstring& text, std::string* bytes)
+{
+    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    bytes->assign(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &(*bytes)[0],
+                            size, nullptr, nullptr);
+    return FromCodePage(*bytes) == text;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : bytes) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 15]);
+    }
+    return hex.empty() ? "-" : hex;
+}
+
+std::string FromHex(const std::string& hex)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    return bytes;
+}
+
+std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to)
+{
+    for (std::size_t at = text.find(from); at != std::wstring::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}

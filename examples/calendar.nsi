@@ -1,6 +1,7 @@
 ; An installer for a calendar application that ships FinishSetup.exe, for NSIS 3:
 ;   makensis -DFINISHSETUP_EXE=path\FinishSetup.exe -DCALENDAR_EXE=path\calendar.exe calendar.nsi
-; with -DTARGET=amd64-unicode around the x64 build. FinishSetup.exe reads the install folder
+; with -DTARGET=amd64-unicode around the x64 build, -DSIGN to sign the installer and its
+; uninstaller. FinishSetup.exe reads the install folder
 ; and rewrites the uninstall command in the registry view of its own bitness: ship the 32-bit
 ; program in an x86 installer, or write the keys below with SetRegView 32.
 
@@ -15,6 +16,16 @@
 !endif
 !ifndef OUTFILE
   !define OUTFILE calendar-setup.exe
+!endif
+
+; With -DSIGN, the installer and its uninstaller are signed as makensis writes them
+; (scripts/sign.sh, which takes its key from the environment: see the README, "Releasing").
+!ifdef SIGN
+  !ifndef SIGN_SCRIPT
+    !define SIGN_SCRIPT "../scripts/sign.sh"  ; makensis works in this script's folder
+  !endif
+  !finalize 'bash "${SIGN_SCRIPT}" "%1"' = 0
+  !uninstfinalize 'bash "${SIGN_SCRIPT}" "%1"' = 0
 !endif
 
 !define APP "Calendar"

@@ -27,6 +27,8 @@ cp build/win32/FinishSetup.exe "$dist/"
 stand_in=$(mktemp)
 trap 'rm -f "$stand_in"' EXIT
 echo "a stand-in for the calendar application" >"$stand_in"
+# The installer keeps each file's time: the commit's, so that it is rebuilt byte for byte.
+touch -d "@$SOURCE_DATE_EPOCH" "$stand_in" "$dist/FinishSetup.exe"
 makensis -V2 "${signing[@]}" -DFINISHSETUP_EXE="$dist/FinishSetup.exe" -DCALENDAR_EXE="$stand_in" \
     -DOUTFILE="$dist/calendar-setup.exe" examples/calendar.nsi
 (cd "$dist" && sha256sum FinishSetup.exe calendar-setup.exe >SHA256SUMS)

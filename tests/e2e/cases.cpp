@@ -189,6 +189,17 @@ Check Untouched(const std::wstring& app = kApp)
         std::vector<Value>{Sz(L"DisplayName", app), Sz(L"UninstallString", kOldCommand)});
 }
 
+// Another product's uninstall entry, as Installed left it.
+Check OtherEntryUntouched(const std::wstring& app)
+{
+    return [app](const Outcome&) {
+        std::optional<std::vector<Value>> entry = ReadKey(EntryKey(app), 0);
+        std::vector<Value> expected = {Sz(L"DisplayName", app),
+                                       Sz(L"UninstallString", kOldCommand)};
+        return entry == expected ? "" : Utf8(app) + "'s uninstall entry:" + Describe(entry);
+    };
+}
+
 Check Ran()
 {
     return AllOf({Rewritten(Cal()), ExpectLinks(CalLink(), CalLink())});
@@ -504,12 +515,16 @@ std::vector<Case> MakeCases()
     add(RefusedName("name with a stream's colon: no link, no stray file", L"Cal: Pro"));
     add(RefusedName("name leaving the folder: no link above Startup or the Desktop",
                     L"..\\..\\Cal"));
-    add(With(Named("install path that names no folder: the warning, no link, the entry left alone"),
-             [](Case& c) {
-                 c.registry = Installed(L"Cal");
-                 c.boxes = {{kInstallPathWarning, kApp}};
-                 c.checks = {Untouched(), NoLinks(), ExpectNewFiles({})};
-             }));
+    for (const std::wstring& path : {std::wstring(L"Cal"), std::wstring()})
+        add(With(
+            Named(path.empty() ? "empty install path: the warning, no link, the entry left alone"
+                               : "install path that names no folder: the warning, no link, "
+                                 "the entry left alone"),
+            [&](Case& c) {
+                c.registry = Installed(path);
+                c.boxes = {{kInstallPathWarning, kApp}};
+                c.checks = {Untouched(), NoLinks(), ExpectNewFiles({})};
+            }));
     add(With(Named("name outside code page 932 in a UTF-16 settings file: the look-alike's keys "
                    "and links untouched"),
              [](Case& c) {
@@ -530,6 +545,11 @@ std::vector<Case> MakeCases()
             c.programDir = places.cafe;
             c.cwd = places.cafe;
             c.command = L"\"" + places.cafe + L"\\FinishSetup.exe\" -normal";
+            Installation other;  // the product whose settings are in the look-alike folder
+            other.installPath = Cal();
+            other.app = other.company = L"Wrong";
+            for (const Write& w : Installed(other)) c.registry.push_back(w);
+            c.checks.push_back(OtherEntryUntouched(L"Wrong"));
         });
 
     // The PE32 on 64-bit Windows reads and writes the 32-bit view, which the 64-bit view shows

@@ -1,12 +1,14 @@
-// e2e.exe [--only TEXT[,TEXT...]] [--details FILE] [--artifacts FOLDER] PATH\FinishSetup.exe
+// e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FILE] [--artifacts FOLDER]
+//         PATH\FinishSetup.exe
 //
 // Runs each case of the table against the given FinishSetup.exe, inside the Windows it runs on,
 // and cleans up what it made, also when a case fails. One line a case, then "N passed, N
 // failed, N skipped"; the exit code is the number of failures. --only runs the cases whose names
-// hold one of the texts. A case that fails or is skipped says why after " -- ". --details writes,
-// for the Wine runner's cross-checks, each case's program runs (process ids), boxes and links, the
-// links copied to --artifacts. Started as e2e.exe --probe IN OUT, it is the Wine runner's helper
-// (probe.cpp); copied under another name, it records how it was started.
+// hold one of the texts; --case, each case named exactly. A case that fails or is skipped says why
+// after " -- ". --details writes, for the Wine runner's cross-checks, each case's program runs
+// (process ids), boxes and links, the links copied to --artifacts. Started as e2e.exe --probe IN
+// OUT, it is the Wine runner's helper (probe.cpp); copied under another name, it records how it was
+// started.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -20,7 +22,7 @@
 namespace {
 
 struct Options {
-    std::vector<std::wstring> only;
+    std::vector<std::wstring> only, cases;
     std::wstring details, artifacts, program;
 };
 
@@ -404,8 +406,10 @@ std::string RunCase(const Case& c, const Options& options, int index)
 
 bool Selected(const Case& c, const Options& options)
 {
-    if (options.only.empty()) return true;
     std::wstring name = FromUtf8(c.name);
+    if (!options.cases.empty())
+        return std::find(options.cases.begin(), options.cases.end(), name) != options.cases.end();
+    if (options.only.empty()) return true;
     return std::any_of(options.only.begin(), options.only.end(), [&](const std::wstring& text) {
         return name.find(text) != std::wstring::npos;
     });
@@ -422,6 +426,8 @@ bool ParseOptions(int count, wchar_t** args, Options* options)
                 if (end == std::wstring::npos) end = list.size();
                 options->only.push_back(list.substr(at, end - at));
             }
+        } else if (arg == L"--case" && i + 1 < count) {
+            options->cases.push_back(args[++i]);
         } else if (arg == L"--details" && i + 1 < count) {
             options->details = args[++i];
         } else if (arg == L"--artifacts" && i + 1 < count) {

@@ -258,22 +258,21 @@ def traces_left(prefix, args):
                         and not f.startswith("probe-")}
 
 
-def run_pass(prefix, each, args):
-    """One run of e2e.exe; returns its report's case lines and the problems found."""
-    keys_before, files_before = traces_left(prefix, args)
-    started = time.monotonic()
+# Under qemu, Wine's desktop process now and then crashes as it starts; the program then cannot
+# make its box, and a case that expects one fails without it. Such a case is run once more, in a
+# new e2e.exe, whose first window starts the desktop again.
+DESKTOP_FAILED = "The explorer process failed to start"
+
+
+def run_e2e(prefix, each, args, selection):
+    """e2e.exe over the cases selected; returns its exit code, its report, and the problems
+    that the cross-checks of its details and of Wine's trace found."""
     env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
-    options = ["--details", "C:\\e2e-details.txt", "--artifacts", "C:\\e2e-links"]
-    if each.only or args.k:
-        options += ["--only", each.only or args.k]
+    options = ["--details", "C:\\e2e-details.txt", "--artifacts", "C:\\e2e-links"] + selection
     code, report, trace = prefix.run_e2e(options + ["C:\\FinishSetup.exe"], "e2e", each.debug,
                                          env=env, timeout=MODES[args.wine].timeout)
-    print("-- %s (%.1f s)\n%s" % (each.title, time.monotonic() - started, report.rstrip()),
-          flush=True)
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
-    if code != 0:
-        problems.append("e2e.exe reports %d failures" % code)
     with open(prefix.unix_path("C:\\e2e-details.txt"), "rb") as f:
         details = parse_details(f.read().decode("utf-8"))
     code_page = re.search(r"^code page: (\d+)", report, re.MULTILINE)
@@ -283,6 +282,40 @@ def run_pass(prefix, each, args):
             each.check(details, trace)
         except AssertionError as error:
             problems.append("%s: %s" % (each.title, error))
+    return code, report, trace, problems
+
+
+def retry_after_desktop_crash(prefix, each, args, report, trace):
+    """When Wine's desktop failed to start, each failed case once more; returns the report with
+    their new lines, the new count of failures, and the retry's problems."""
+    failed = [case_name(line) for line in report.splitlines() if line.startswith("FAILED")]
+    if DESKTOP_FAILED not in trace:
+        return report, len(failed), []
+    print("RETRY   %s: Wine's desktop process failed to start (%s)" % (
+        ", ".join(failed), trace[max(0, trace.index(DESKTOP_FAILED) - 200):][:400].strip()),
+        flush=True)
+    code, again, _, problems = run_e2e(prefix, each, args,
+                                       [option for name in failed for option in ("--case", name)])
+    retried = {case_name(line): line for line in again.splitlines()
+               if line.startswith(("ok", "FAILED"))}
+    lines = [retried.get(case_name(line), line) if line.startswith("FAILED") else line
+             for line in report.splitlines()]
+    return "\n".join(lines), code, problems
+
+
+def run_pass(prefix, each, args):
+    """One run of e2e.exe; returns its report's case lines and the problems found."""
+    keys_before, files_before = traces_left(prefix, args)
+    started = time.monotonic()
+    only = ["--only", each.only or args.k] if each.only or args.k else []
+    failures, report, trace, problems = run_e2e(prefix, each, args, only)
+    if failures:
+        report, failures, more = retry_after_desktop_crash(prefix, each, args, report, trace)
+        problems += more
+    print("-- %s (%.1f s)\n%s" % (each.title, time.monotonic() - started, report.rstrip()),
+          flush=True)
+    if failures:
+        problems.append("e2e.exe reports %d failures" % failures)
     keys_after, files_after = traces_left(prefix, args)
     if keys_after != keys_before:
         problems.append("%s: keys left or removed: %s" % (each.title, keys_after ^ keys_before))

@@ -26,8 +26,10 @@ class Wine:
     it is tried again on a fresh prefix: once more, or twice under qemu, where a boot hangs
     now and then, and twice in a row was seen once."""
 
-    def __init__(self, description, loader, server, env=None, timeout=120, boot_attempts=2):
+    def __init__(self, description, loader, server, env=None, timeout=120, boot_attempts=2,
+                 wow64=False):
         self.description = description
+        self.wow64 = wow64  # a 64-bit prefix that runs 32-bit programs
         self.loader = loader
         self.server = server
         self.env = env or {}
@@ -86,9 +88,11 @@ def wow64(workdir):
     loader named wine in its own directory: /usr/lib/wine/wine, or the qemu launcher when
     wine64 runs from the runtime made in workdir."""
     if runs_i386_directly():
-        return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER)
+        return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER,
+                    wow64=True)
     _, loader, server, env = make_qemu_runtime(workdir)
-    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600, 3)
+    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600, 3,
+                wow64=True)
 
 
 def make_qemu_runtime(root):
@@ -193,14 +197,26 @@ class Prefix:
         and leave it waiting."""
         for attempt in range(self.wine.boot_attempts):
             try:
-                self._wine(["wineboot", "-i"], "wineboot", dismiss=False,  # closes itself
-                           timeout=self.wine.boot_timeout)
+                code, log = self._wine(["wineboot", "-i"], "wineboot", dismiss=False,  # closes itself
+                                       timeout=self.wine.boot_timeout)
+                if code != 0 or not self._booted():
+                    raise RuntimeError("wineboot ended (%d) without a whole prefix: %s"
+                                       % (code, log[-1000:]))
                 return
             except RuntimeError:
                 if attempt + 1 == self.wine.boot_attempts:
                     raise
                 self.stop_server()
                 shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
+
+    def _booted(self):
+        """A wineboot that fails early may still exit 0; its prefix then lacks the system DLLs
+        that every process loads ("could not load kernel32.dll")."""
+        windows = os.path.join(self.drive_c, "windows")
+        folders = [os.path.join(windows, "system32")]
+        if self.wine.wow64:
+            folders.append(os.path.join(windows, "syswow64"))
+        return all(os.path.exists(os.path.join(folder, "kernel32.dll")) for folder in folders)
 
     def unix_path(self, windows_path):
         assert windows_path[:3].upper() == "C:\\"

@@ -7,15 +7,10 @@
 //                                 working set, P: its process id, as Wine's +pid trace shows it.
 //                                 An empty EXE ("-"): no module name, as Windows starts an
 //                                 uninstall command
-//   runhidden EXE CWD CMDLINE  -> as run, "timeout" after 60 s: on a window station of its own,
-//                                 which no user can see, as a service's
-//   set KEY NAME TYPE DATA [V] -> "set N"         creates KEY under HKLM, writes the value
-//   setw KEY NAME TYPE DATA    -> "set N"         the same through RegSetValueExW, DATA UTF-16LE
-//   delete KEY [V]             -> "delete N"      removes KEY and its subkeys
+//   set KEY NAME TYPE DATA     -> "set N"         creates KEY under HKLM, writes the value
 //   dump KEY [V]               -> "missing" | "key" and " NAME,TYPE,DATA" for each value
 //                                 V: the registry view, 32 or 64 (default: the helper's own)
 //   folder CSIDL               -> "folder PATH"   (CSIDL in decimal, PATH hex of its UTF-8)
-//   exists PATH                -> "exists 0|1"
 //   subkeys KEY [V]            -> "missing" | "subkeys" and " NAME" for each subkey (UTF-8)
 // Copied under any other name than e2e.exe, the program stands in for another program: it
 // appends its module path, working directory and command line, hex-encoded UTF-8, as one line
@@ -43,22 +38,18 @@ static std::vector<std::string> SplitFields(const std::string& line)
     }
 }
 
-// KEY_WOW64_32KEY or KEY_WOW64_64KEY from an optional last field.
+// KEY_WOW64_32KEY or KEY_WOW64_64KEY from an optional last field, "32" or "64".
 static REGSAM View(const std::vector<std::string>& f, std::size_t at)
 {
-    if (f.size() <= at) return 0;
-    return f[at] == "32" ? KEY_WOW64_32KEY : f[at] == "64" ? KEY_WOW64_64KEY : 0;
+    return f.size() > at ? ViewFlag(std::atoi(f[at].c_str())) : 0;
 }
 
-// desktop: the window station and desktop to start on, or empty for the helper's own.
-static std::string Start(const std::vector<std::string>& f, const std::wstring& desktop, DWORD wait)
+static std::string Run(const std::vector<std::string>& f)
 {
     std::wstring exe = FromUtf8(FromHex(f[1])), cwd = FromUtf8(FromHex(f[2])),
                  commandLine = FromUtf8(FromHex(f[3]));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    std::wstring desktopName = desktop;
-    if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
     PROCESS_INFORMATION process = {};
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
@@ -66,12 +57,7 @@ static std::string Start(const std::vector<std::string>& f, const std::wstring& 
     if (!CreateProcessW(exe.empty() ? nullptr : exe.c_str(), &commandLine[0], nullptr, nullptr,
                         FALSE, 0, nullptr, cwd.c_str(), &startup, &process))
         return "error " + std::to_string(GetLastError());
-    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
-        TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return "timeout";
-    }
+    WaitForSingleObject(process.hProcess, INFINITE);
     QueryPerformanceCounter(&end);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
@@ -84,27 +70,6 @@ static std::string Start(const std::vector<std::string>& f, const std::wstring& 
     std::snprintf(pid, sizeof pid, "%04lx", static_cast<unsigned long>(process.dwProcessId));
     return "exit " + std::to_string(code) + " us " + std::to_string(micros) + " peak_kb " +
            std::to_string(memory.PeakWorkingSetSize / 1024) + " pid " + pid;
-}
-
-static std::string Run(const std::vector<std::string>& f)
-{
-    return Start(f, L"", INFINITE);
-}
-
-// A window station of its own, with a desktop, as a service's: no user can see it.
-static std::string RunHidden(const std::vector<std::string>& f)
-{
-    HWINSTA own = GetProcessWindowStation();
-    HWINSTA station = CreateWindowStationW(L"finishsetup-hidden", 0, WINSTA_ALL_ACCESS, nullptr);
-    if (station == nullptr) return "error station " + std::to_string(GetLastError());
-    SetProcessWindowStation(station);
-    HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    SetProcessWindowStation(own);
-    if (desktop == nullptr) return "error desktop " + std::to_string(GetLastError());
-    std::string result = Start(f, L"finishsetup-hidden\\Default", 60000);
-    CloseDesktop(desktop);
-    CloseWindowStation(station);
-    return result;
 }
 
 // As another program: records how it was started, in C:\started.txt.
@@ -129,26 +94,12 @@ static std::string Set(const std::vector<std::string>& f)
 {
     HKEY key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS | View(f, 5), nullptr, &key, nullptr);
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return "set " + std::to_string(status);
     std::string data = FromHex(f[4]);
     status =
         RegSetValueExA(key, FromHex(f[2]).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
                        reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-    return "set " + std::to_string(status);
-}
-
-static std::string SetWide(const std::vector<std::string>& f)
-{
-    HKEY key;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, FromHex(f[1]).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) return "set " + std::to_string(status);
-    std::string data = FromHex(f[4]);
-    status = RegSetValueExW(
-        key, FromCodePage(FromHex(f[2])).c_str(), 0, std::strtoul(f[3].c_str(), nullptr, 10),
-        reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return "set " + std::to_string(status);
 }
@@ -174,21 +125,6 @@ static std::string Dump(const std::vector<std::string>& f)
     }
     RegCloseKey(key);
     return out;
-}
-
-static std::string Delete(const std::vector<std::string>& f)
-{
-    HKEY key;
-    std::string path = FromHex(f[1]);
-    LONG status =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | View(f, 2), &key);
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteTreeA(key, nullptr);
-        RegCloseKey(key);
-    }
-    if (status == ERROR_SUCCESS)
-        status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), View(f, 2), 0);
-    return "delete " + std::to_string(status);
 }
 
 static std::string SpecialFolder(const std::vector<std::string>& f)
@@ -222,16 +158,10 @@ static std::string Perform(const std::vector<std::string>& f)
 {
     const std::string& command = f[0];
     if (command == "run" && f.size() == 4) return Run(f);
-    if (command == "runhidden" && f.size() == 4) return RunHidden(f);
-    if (command == "setw" && f.size() == 5) return SetWide(f);
-    if (command == "set" && (f.size() == 5 || f.size() == 6)) return Set(f);
-    if (command == "delete" && (f.size() == 2 || f.size() == 3)) return Delete(f);
+    if (command == "set" && f.size() == 5) return Set(f);
     if (command == "dump" && (f.size() == 2 || f.size() == 3)) return Dump(f);
     if (command == "folder" && f.size() == 2) return SpecialFolder(f);
     if (command == "subkeys" && (f.size() == 2 || f.size() == 3)) return Subkeys(f);
-    if (command == "exists" && f.size() == 2)
-        return std::string("exists ") +
-               (GetFileAttributesA(FromHex(f[1]).c_str()) != INVALID_FILE_ATTRIBUTES ? "1" : "0");
     return "bad command";
 }
 

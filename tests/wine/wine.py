@@ -347,26 +347,15 @@ class Prefix:
 STARTED = "C:\\started.txt"
 
 
-def run_command(exe, cwd, command_line, hidden=False):
-    """exe None: no module name, as Windows starts an uninstall command. hidden: on a window
-    station of its own, which no user can see. In UTF-8, so that a path outside the code page
-    ("C:\\Caf\u00e9 Setup") reaches CreateProcessW whole."""
+def run_command(exe, cwd, command_line):
+    """exe None: no module name, as Windows starts an uninstall command. In UTF-8, so that a
+    path outside the code page ("C:\\Caf\u00e9 Setup") reaches CreateProcessW whole."""
     fields = [(x or "").encode("utf-8") for x in (exe, cwd, command_line)]
-    return ["runhidden" if hidden else "run"] + [hexed(field) for field in fields]
+    return ["run"] + [hexed(field) for field in fields]
 
 
-# view: the registry view, "32" or "64"; None for the helper's own.
-def set_value(key, name, value_type, data, view=None):
-    return ["set", hexed(key), hexed(name), str(value_type), hexed(data)] + ([view] if view else [])
-
-
-def set_wide_value(key, name, value_type, text):
-    """A string value written through the wide API, as a Unicode installer writes it."""
-    return ["setw", hexed(key), hexed(name), str(value_type), text.encode("utf-16-le").hex()]
-
-
-def delete_key(key, view=None):
-    return ["delete", hexed(key)] + ([view] if view else [])
+def set_value(key, name, value_type, data):
+    return ["set", hexed(key), hexed(name), str(value_type), hexed(data)]
 
 
 def subkeys(key, view=None):

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "registry/value_search.h"
+#include "run/code_page.h"
 #include "run/setup_names.h"
 
 // The longest value name FindValueByName can match here: "InstallPath" and its zero.
@@ -31,18 +32,20 @@ static int CopyValueText(char* destination, std::size_t capacity, const FoundVal
     return 1;
 }
 
-// The stored UTF-16 data, up to its first zero unit, is exactly text.
-static int IsStoredText(const unsigned char* stored, Dword size, const char16_t* text,
-                        std::size_t units)
+// The stored UTF-16 data, up to its first zero unit, is exactly what the text converts to.
+static int IsStoredText(const unsigned char* stored, Dword size, const FoundValue* found,
+                        std::size_t length)
 {
-    std::size_t at = 0;
-    for (; at < size / 2; ++at) {
-        char16_t unit = 0;
-        std::memcpy(&unit, stored + 2 * at, sizeof unit);
-        if (unit == 0) break;
-        if (at >= units || unit != text[at]) return 0;
+    char16_t units[kMaxPath];
+    std::size_t count = 0;
+    for (; count < size / 2 && count < kMaxPath; ++count) {
+        std::memcpy(&units[count], stored + 2 * count, sizeof units[count]);
+        if (units[count] == 0) break;
     }
-    return at == units;
+    if (count == kMaxPath) return 0;  // longer than any text the program takes
+    if (count == size / 2) units[count] = 0;
+    return WidenedPrefix(reinterpret_cast<const char*>(found->data), length, units) ==
+           static_cast<int>(count);
 }
 
 // The registry keeps string data in UTF-16 and hands it to the ANSI calls converted with the
@@ -52,22 +55,15 @@ static int IsStoredText(const unsigned char* stored, Dword size, const char16_t*
 static int IsExactInCodePage(KeyHandle key, const FoundValue* found, std::size_t length)
 {
     char16_t name[kInstallPathNameUnits];
-    char16_t text[kMaxPath];
     if (length >= kMaxPath) return 0;
     if (os::MultiByteToWideChar(kCpAcp, 0, found->name, -1, name, kInstallPathNameUnits) == 0)
         return 0;
-    int units = length == 0 ? 0
-                            : os::MultiByteToWideChar(kCpAcp, kMbErrInvalidChars,
-                                                      reinterpret_cast<const char*>(found->data),
-                                                      static_cast<int>(length), text, kMaxPath);
-    if (length > 0 && units == 0) return 0;
     Dword type = 0, size = 0;
     if (os::RegQueryValueExW(key, name, &type, nullptr, &size) != kErrorSuccess) return 0;
     unsigned char* stored = static_cast<unsigned char*>(os::Allocate(size > 0 ? size : 1));
     if (stored == nullptr) return 0;
     int exact = os::RegQueryValueExW(key, name, &type, stored, &size) == kErrorSuccess &&
-                IsStringType(type) &&
-                IsStoredText(stored, size, text, static_cast<std::size_t>(units));
+                IsStringType(type) && IsStoredText(stored, size, found, length);
     os::Free(stored);
     return exact;
 }

@@ -57,9 +57,9 @@ Settings Names(const std::wstring& app, const std::wstring& company = kCompany)
 }
 
 // A calendar installation: its InstallPath, and its uninstall entry with DisplayName and
-// UninstallString (or the entry values given).
+// UninstallString (or the entry values given). By default the application App of Firm, in Cal.
 struct Installation {
-    std::optional<std::wstring> installPath;
+    std::optional<std::wstring> installPath = Cal();
     std::wstring app = kApp;
     DWORD type = REG_SZ;
     Api api = Api::Ansi;
@@ -83,11 +83,23 @@ std::vector<Write> Installed(const Installation& i)
     return writes;
 }
 
-std::vector<Write> Installed(const std::wstring& installPath)
+std::vector<Write> Installed(const std::optional<std::wstring>& installPath)
 {
     Installation i;
     i.installPath = installPath;
     return Installed(i);
+}
+
+// The case for an application of another name: its settings name it, and it is installed
+// under that name (in Cal, or without an install path).
+void ForApp(Case& c, const std::wstring& app, bool withInstallPath = true)
+{
+    c.app = app;
+    c.settings = Names(app);
+    Installation i;
+    if (!withInstallPath) i.installPath.reset();
+    i.app = app;
+    c.registry = Installed(i);
 }
 
 std::string Describe(const std::optional<Link>& link)
@@ -252,12 +264,7 @@ Case With(Case c, const std::function<void(Case&)>& change)
 Case RefusedName(const std::string& title, const std::wstring& app)
 {
     return With(Named(title), [app](Case& c) {
-        c.app = app;
-        c.settings = Names(app);
-        Installation i;
-        i.installPath = Cal();
-        i.app = app;
-        c.registry = Installed(i);
+        ForApp(c, app);
         c.boxes = {{kShortcutWarning, app}};
         c.checks = {NoLinks(), ExpectNewFiles({}), Rewritten(Cal(), app)};
     });
@@ -307,7 +314,6 @@ std::vector<Case> MakeCases()
     ran("company ending in a 0x5C trail byte, key path kept whole", [](Case& c) {
         c.settings = Names(kApp, kTrailByteCompany);
         Installation i;
-        i.installPath = Cal();
         i.company = kTrailByteCompany;
         c.registry = Installed(i);
     });
@@ -326,12 +332,7 @@ std::vector<Case> MakeCases()
     add(With(Named("a 200-byte name is read as its first 127 bytes, and composes no key"),
              [](Case& c) {
                  std::wstring name(200, L'a');
-                 c.app = name;
-                 c.settings = Names(name);
-                 Installation i;
-                 i.installPath = Cal();
-                 i.app = name;
-                 c.registry = Installed(i);
+                 ForApp(c, name);
                  c.boxes = {{kInstallPathWarning, std::wstring(127, L'a')}};
                  c.checks = {NoLinks(), Untouched(name)};
              }));
@@ -374,14 +375,12 @@ std::vector<Case> MakeCases()
     });
     add(With(Named("entry without UninstallString left alone"), [](Case& c) {
         Installation i;
-        i.installPath = Cal();
         i.entry = std::vector<std::pair<std::wstring, std::wstring>>{{L"DisplayName", kApp}};
         c.registry = Installed(i);
         c.checks = {ExpectEntry(std::vector<Value>{Sz(L"DisplayName", kApp)})};
     }));
     add(With(Named("no uninstall entry, none created"), [](Case& c) {
         Installation i;
-        i.installPath = Cal();
         i.entry = std::vector<std::pair<std::wstring, std::wstring>>{};
         c.registry = Installed(i);
         c.checks = {ExpectEntry(std::nullopt)};
@@ -399,8 +398,7 @@ std::vector<Case> MakeCases()
     // The shortcuts and the warnings.
     add(With(Named("no install path: one warning, Startup folder still made, entry left alone"),
              [](Case& c) {
-                 Installation i;
-                 c.registry = Installed(i);
+                 c.registry = Installed(std::nullopt);
                  c.removeStartupFolder = true;
                  c.boxes = {{kInstallPathWarning, kApp}};
                  c.checks = {Untouched(), NoLinks(), StartupFolderMade()};
@@ -412,12 +410,7 @@ std::vector<Case> MakeCases()
     add(RefusedName("shortcut that cannot be saved: one warning, no Desktop, entry still rewritten",
                     L"A|B"));
     add(With(Named("Japanese application name"), [](Case& c) {
-        c.app = kJapanese;
-        c.settings = Names(kJapanese);
-        Installation i;
-        i.installPath = Cal();
-        i.app = kJapanese;
-        c.registry = Installed(i);
+        ForApp(c, kJapanese);
         c.checks = {Rewritten(Cal(), kJapanese),
                     ExpectLinks(CalLink(kJapanese), CalLink(kJapanese))};
     }));
@@ -435,11 +428,7 @@ std::vector<Case> MakeCases()
                  c.wineChecks = {Ran()};
              }));
     add(With(Named("install path warning with a Japanese caption"), [](Case& c) {
-        c.app = kJapanese;
-        c.settings = Names(kJapanese);
-        Installation i;
-        i.app = kJapanese;
-        c.registry = Installed(i);
+        ForApp(c, kJapanese, false);
         c.boxes = {{kInstallPathWarning, kJapanese}};
         c.checks = {NoLinks()};
     }));
@@ -494,7 +483,7 @@ std::vector<Case> MakeCases()
         });
     add(With(Named("install path warning in Japanese under code page 1252"), [](Case& c) {
         c.codePage = 1252;
-        c.registry = Installed(Installation());
+        c.registry = Installed(std::nullopt);
         c.boxes = {{kInstallPathWarning, kApp}};
         c.checks = {Untouched()};
     }));
@@ -503,7 +492,7 @@ std::vector<Case> MakeCases()
     add(With(Named("window station no user can see, no install path: ends at once, no box"),
              [](Case& c) {
                  c.hidden = true;
-                 c.registry = Installed(Installation());
+                 c.registry = Installed(std::nullopt);
                  c.checks = {Untouched(), NoLinks(), QuickExit()};
              }));
     ran("window station no user can see: the typical run writes both links and the entry",
@@ -529,13 +518,9 @@ std::vector<Case> MakeCases()
                    "and links untouched"),
              [](Case& c) {
                  c.codePage = 932;
-                 c.app = L"Cafe";
+                 ForApp(c, L"Cafe");  // the look-alike's installation
                  c.settings = Settings{L"[SYS]\r\nApplicationName=Caf\u00e9\r\nCRCompany=Firm\r\n",
                                        Settings::Utf16, ""};
-                 Installation i;
-                 i.installPath = Cal();
-                 i.app = L"Cafe";
-                 c.registry = Installed(i);
                  c.boxes = {{kInstallPathWarning, L""}};
                  c.checks = {ExpectNewFiles({}), Untouched(L"Cafe")};
              }));
@@ -546,7 +531,6 @@ std::vector<Case> MakeCases()
             c.cwd = places.cafe;
             c.command = L"\"" + places.cafe + L"\\FinishSetup.exe\" -normal";
             Installation other;  // the product whose settings are in the look-alike folder
-            other.installPath = Cal();
             other.app = other.company = L"Wrong";
             for (const Write& w : Installed(other)) c.registry.push_back(w);
             c.checks.push_back(OtherEntryUntouched(L"Wrong"));
@@ -558,7 +542,6 @@ std::vector<Case> MakeCases()
              [](Case& c) {
                  c.wow64Only = true;
                  Installation i;
-                 i.installPath = Cal();
                  i.root = L"SOFTWARE\\WOW6432Node\\";
                  i.view = 64;
                  c.registry = Installed(i);
@@ -570,7 +553,6 @@ std::vector<Case> MakeCases()
              [](Case& c) {
                  c.wow64Only = true;
                  Installation i;
-                 i.installPath = Cal();
                  i.view = 64;
                  c.registry = Installed(i);
                  c.entryView = 64;

@@ -274,18 +274,19 @@ void Report(const Case& c, const Outcome& o, const Options& options, int index)
         for (const Box& box : run.boxes)
             Detail("box " + Hex(Utf8(box.text)) + " " + Hex(Utf8(box.caption)));
     }
-    const std::pair<const char*, const std::optional<Link>*> links[] = {{"startup", &o.startup},
-                                                                        {"desktop", &o.desktop}};
-    for (const auto& link : links) {
-        if (!*link.second || options.artifacts.empty()) continue;
-        std::wstring folder =
-            std::string(link.first) == "startup" ? places.startup : places.desktop;
-        std::wstring copy = options.artifacts + L"\\" + std::to_wstring(index) + L"-" +
-                            FromUtf8(link.first) + L".lnk";
-        CopyFileW((folder + L"\\" + c.app + L".lnk").c_str(), copy.c_str(), FALSE);
-        const Link& l = **link.second;
-        Detail(std::string("link ") + Hex(Utf8(copy)) + " " + Hex(Utf8(l.target)) + " " +
-               Hex(Utf8(l.workingDirectory)) + " " + Hex(Utf8(l.description)));
+    if (options.artifacts.empty()) return;
+    struct Found {
+        const wchar_t* name;
+        const std::wstring& folder;
+        const std::optional<Link>& link;
+    } found[] = {{L"startup", places.startup, o.startup}, {L"desktop", places.desktop, o.desktop}};
+    for (const Found& f : found) {
+        if (!f.link) continue;
+        std::wstring copy =
+            options.artifacts + L"\\" + std::to_wstring(index) + L"-" + f.name + L".lnk";
+        CopyFileW((f.folder + L"\\" + c.app + L".lnk").c_str(), copy.c_str(), FALSE);
+        Detail("link " + Hex(Utf8(copy)) + " " + Hex(Utf8(f.link->target)) + " " +
+               Hex(Utf8(f.link->workingDirectory)) + " " + Hex(Utf8(f.link->description)));
     }
 }
 

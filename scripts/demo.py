@@ -38,10 +38,29 @@ def make_prefix(display):
               % prefix.wine.description)
         return prefix
     except (RuntimeError, OSError, subprocess.SubprocessError) as error:
-        print("No 32-bit Wine could be started here (%s).\nFalling back to the x64 build, "
-              "build/win64/FinishSetup.exe, under wine64: the same source, not the shipped "
-              "exe.\n" % error, flush=True)
+        reason = error
+    why_not = wine64_start_error()
+    if why_not:
+        print("No Wine can run the program here: no 32-bit Wine (%s), and wine64 does not "
+              "start (%s).\nInstall them with: bash scripts/install-deps.sh" % (reason, why_not))
+        sys.exit(1)
+    print("No 32-bit Wine could be started here (%s).\nFalling back to the x64 build, "
+          "build/win64/FinishSetup.exe, under wine64: the same source, not the shipped "
+          "exe.\n" % reason, flush=True)
     return wine.Prefix(os.path.join(BUILD, "win64"), display.name)
+
+
+def wine64_start_error():
+    """Why wine64 cannot start (not installed, or removed since), or None when it can."""
+    try:
+        result = subprocess.run([wine.WINE, "--version"], stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=60)
+    except (OSError, subprocess.SubprocessError) as error:
+        return str(error)
+    if result.returncode != 0:
+        output = result.stdout.decode(errors="replace").strip()
+        return "exit code %d: %s" % (result.returncode, output)
+    return None
 
 
 def main():

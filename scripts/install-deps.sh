@@ -2,12 +2,22 @@
 # Installs what the build and the tests need on a fresh Debian 12 machine; does nothing when all
 # is there. Usage: install-deps.sh [--optional PACKAGE]...
 #
+# Nothing installed is ever taken back: every install runs with --no-remove, and where apt could
+# only go on by removing packages, they are named with the reason and the next way is tried.
+#
 # A mirror in the middle of a sync serves an index that does not match its Release file, and
-# apt-get update fails. The update is tried again a few times; then the install goes on with
-# the indexes that did come. When a package still cannot be installed, it is tried once more
-# from the suites whose indexes came whole (a 32-bit library may lag behind the amd64 one that
-# a newer, unfetched index holds), and then named with the reason in one line. The exit status
-# is 1 when a package that is not optional is missing at the end, and 0 otherwise.
+# apt-get update fails. The update is tried again a few times. Then, when an index still
+# failed, the whole missing set is installed in one transaction from the suites whose indexes
+# came whole, so that both architectures resolve against the same indexes and every
+# Multi-Arch: same library comes in one version; a package at a newer version in a failed suite's
+# older amd64 index would otherwise pull its amd64 build to a version the i386 build cannot have.
+# Only then are the full sources tried, and a package that fails in a set is tried alone.
+#
+# At the end every package on the list is checked again, including those it did not touch; the
+# exit status is 1 when one that is not optional is missing, each named with apt's reason.
+#
+# INSTALL_DEPS_PACKAGES replaces the list (and leaves the locales alone); apt and dpkg are the
+# ones APT_CONFIG and DPKG_ADMINDIR select, so the set-up can be tried on a world of its own.
 set -uo pipefail
 
 # wine32:i386 runs the shipped PE32. Where the kernel cannot execute i386 code, the tests run
@@ -16,8 +26,13 @@ set -uo pipefail
 packages=(cmake ninja-build g++ clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
           libgtest-dev libclang-rt-14-dev clang-tidy clang-format cppcheck
           wine wine64 wine32:i386 qemu-user-static gcc-multilib nsis
-          xvfb xdotool x11-utils liblnk-utils locales python3 file
+          xvfb xdotool x11-utils liblnk-utils locales python3 file strace
           openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
+locales=(ja_JP en_US)
+if [ -n "${INSTALL_DEPS_PACKAGES:-}" ]; then
+    read -ra packages <<<"$INSTALL_DEPS_PACKAGES"
+    locales=()
+fi
 optional=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -29,9 +44,16 @@ update_tries=${APT_UPDATE_TRIES:-3}
 update_pause=${APT_UPDATE_PAUSE:-20}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+declare -A reason=()
+declare -A way_names=([whole]="from the suites whose index came whole" [all]="from all suites")
 
 is_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'
+}
+
+still_missing() {
+    local p
+    for p in "$@"; do is_installed "$p" || echo "$p"; done
 }
 
 # apt-get update until it succeeds or the tries are spent; its messages stay in update.log.
@@ -51,16 +73,20 @@ failed_suites() {
         sed 's#.*/dists/\([^/]*\)/#\1#' | sort -u
 }
 
-# A copy of the sources without the failed suites, for apt's Dir::Etc options: one-line
-# entries naming such a suite are left out, and the suite is taken out of deb822 stanzas.
+# A copy of apt's sources without the failed suites, for its Dir::Etc options: one-line
+# entries for such a suite are left out, and the suite is taken out of deb822 stanzas.
 write_whole_sources() {
-    local suites
+    local suites source_list source_parts file
     suites=$(failed_suites | tr '\n' ' ')
+    eval "$(apt-config shell source_list Dir::Etc::SourceList/f source_parts Dir::Etc::SourceParts/d)"
     mkdir -p "$work/parts"
-    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+    cat "$source_list" "$source_parts"/*.list 2>/dev/null |
         awk -v drop="$suites" 'BEGIN { split(drop, d, " "); for (i in d) skip[d[i]] = 1 }
-            { for (i = 1; i <= NF; i++) if ($i in skip) next; print }' >"$work/sources.list"
-    for file in /etc/apt/sources.list.d/*.sources; do
+            /^[ \t]*deb(-src)?[ \t]/ { i = 2                  # type [options] uri suite ...
+                                       if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                                       if ($(i + 1) in skip) next }
+            { print }' >"$work/sources.list"
+    for file in "$source_parts"/*.sources; do
         [ -f "$file" ] || continue
         awk -v drop="$suites" 'BEGIN { RS = ""; split(drop, d, " ")
                                        for (i in d) skip[d[i]] = 1 }
@@ -78,55 +104,80 @@ write_whole_sources() {
     done
 }
 
+# apt-get install from the sources of a way ("all", or "whole": without the failed suites),
+# never removing anything; its messages stay in install.log.
 install() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
-        >"$work/install.log" 2>&1
-}
-
-install_from_whole_suites() {
-    [ -n "$(failed_suites)" ] || return 1
-    write_whole_sources
-    install -o Dir::Etc::SourceList="$work/sources.list" \
-        -o Dir::Etc::SourceParts="$work/parts" "$@"
+    local way=$1
+    shift
+    local sources=()
+    [ "$way" = whole ] && sources=(-o Dir::Etc::SourceList="$work/sources.list"
+                                   -o Dir::Etc::SourceParts="$work/parts")
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove --no-install-recommends \
+        "${sources[@]}" "$@" >"$work/install.log" 2>&1 && return 0
+    grep -q '^E: Packages need to be removed' "$work/install.log" || return 1
+    # What apt would have removed, and the library versions that forced it: a Multi-Arch: same
+    # package must carry one version on every architecture.
+    apt-get install -s -qq --no-install-recommends "${sources[@]}" "$@" >"$work/plan.log" 2>&1
+    awk '{ name = $2; sub(/:.*/, "", name); version = $3; gsub(/[][()]/, "", version) }
+         /^Remv / { gone[name] = $2 " " version; removed = removed " " $2 }
+         /^Inst / { new[name] = $2 " " version }
+         END { printf "apt would remove%s", removed
+               for (n in gone) if (n in new)
+                   printf "; %s and %s must be one version (Multi-Arch: same)", gone[n], new[n]
+               print "" }' "$work/plan.log" >"$work/removal"
+    echo "$* ${way_names[$way]}: $(cat "$work/removal"); trying the next way"
+    echo "E: $(cat "$work/removal")" >>"$work/install.log"
+    return 1
 }
 
 # Why apt-get could not install: the first unmet dependency, or its last error.
 install_failure() {
-    local reason
-    reason=$(grep -m1 'Depends:' "$work/install.log" | sed 's/^ *//')
-    [ -n "$reason" ] || reason=$(grep '^E:' "$work/install.log" | tail -n1)
-    echo "${reason:-apt-get install failed}"
+    local why
+    why=$(grep -m1 'Depends:' "$work/install.log" | sed 's/^ *//')
+    [ -n "$why" ] || why=$(grep '^E:' "$work/install.log" | tail -n1)
+    echo "${why:-apt-get install failed}"
+}
+
+# One way: the whole set in one transaction, then what is still missing one package at a time,
+# each failure keeping apt's reason.
+install_way() {
+    local way=$1 p
+    shift
+    install "$way" "$@" && return 0
+    if [ $# -eq 1 ]; then
+        reason[$1]=${reason[$1]:-$(install_failure)}
+        return
+    fi
+    for p in $(still_missing "$@"); do
+        install "$way" "$p" || reason[$p]=${reason[$p]:-$(install_failure)}
+    done
 }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-    is_installed "$p" || missing+=("$p")
-done
-unavailable=()
+mapfile -t missing < <(still_missing "${packages[@]}")
+missing_at_start=" ${missing[*]} "
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     update_indexes
-    if ! install "${missing[@]}"; then
-        for p in "${missing[@]}"; do
-            is_installed "$p" || install "$p" && continue
-            if install_from_whole_suites "$p"; then
-                echo "installed $p without the suites whose index failed:" \
-                    "$(failed_suites | tr '\n' ' ')(apt-get upgrade once the mirror is in sync)"
-            else
-                echo "not installed: $p: $(install_failure)"
-                unavailable+=("$p")
-            fi
-        done
+    ways=(all)
+    if [ -n "$(failed_suites)" ]; then
+        write_whole_sources
+        echo "installing from the suites whose index came whole, leaving out:" \
+            "$(failed_suites | tr '\n' ' ')(apt-get upgrade brings their updates once the mirror is in sync)"
+        ways=(whole all)
     fi
+    for way in "${ways[@]}"; do
+        mapfile -t missing < <(still_missing "${missing[@]}")
+        [ ${#missing[@]} -eq 0 ] || install_way "$way" "${missing[@]}"
+    done
 fi
 
 # Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932, en_US.UTF-8
 # code page 1252 (the warnings must read the same there).
-for locale in ja_JP en_US; do
+for locale in "${locales[@]}"; do
     if ! locale -a 2>/dev/null | grep -qi "^$locale\.utf-\?8$"; then
         sed -i "s/^# *\($locale.UTF-8 UTF-8\)/\1/" /etc/locale.gen
         grep -q "^$locale.UTF-8 UTF-8" /etc/locale.gen || echo "$locale.UTF-8 UTF-8" >> /etc/locale.gen
@@ -134,8 +185,14 @@ for locale in ja_JP en_US; do
     fi
 done
 
+# The end state, not the steps: every package on the list, touched or not.
 required=()
-for p in "${unavailable[@]}"; do
+for p in $(still_missing "${packages[@]}"); do
+    if [[ "$missing_at_start" != *" $p "* ]]; then
+        echo "not installed: $p: removed while the set-up ran"
+    else
+        echo "not installed: $p: ${reason[$p]:-apt-get install failed}"
+    fi
     [[ " ${optional[*]} " == *" $p "* ]] || required+=("$p")
 done
 if [ ${#required[@]} -gt 0 ]; then

@@ -10,6 +10,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -169,7 +170,10 @@ PLANTED = "C:\\Program.exe"
 
 def build_installer(prefix, args):
     """The example installer around this build's exe: the x86 stub for the PE32, the amd64
-    stub for the x64 build."""
+    stub for the x64 build; or a release's installer, as it is."""
+    if args.installer.endswith(".exe"):
+        shutil.copy(args.installer, prefix.unix_path(SETUP))
+        return
     stand_in = os.path.join(prefix.root, "calendar.exe")
     with open(stand_in, "w") as f:
         f.write("a stand-in for the calendar application\n")
@@ -208,6 +212,8 @@ def run_installer_life_cycle(prefix, folders, args):
                      value("UninstallString", '"%s\\Uninstall.exe"\0' % calendar_dir)], entry
     assert files == CALENDAR_FILES, files
     assert links == [link(calendar_dir + "\\calendar.exe", calendar_dir, CALENDAR)] * 2, links
+    if args.keep_uninstaller:
+        shutil.copy(prefix.unix_path(calendar_dir + "\\Uninstall.exe"), args.keep_uninstaller)
 
     # A program where the unquoted command's first space would end its name: anyone may put
     # one at C:\\Program.exe on Windows, and it would run as the administrator who uninstalls.
@@ -236,7 +242,7 @@ def make_prefix(args, display, user):
     print("wine: %s; program: %s; user: %s; prefix ready in %.1f s" % (
         prefix.wine.description, os.path.join(args.build, "FinishSetup.exe"),
         user or "the environment's", time.monotonic() - started), flush=True)
-    shutil.copy(prefix.program, prefix.drive_c)
+    shutil.copy(args.program or prefix.program, os.path.join(prefix.drive_c, "FinishSetup.exe"))
     return prefix
 
 
@@ -354,7 +360,7 @@ def run_all(args, display):
             pass_lines, pass_problems = run_pass(prefixes[each.user], each, args)
             lines += pass_lines
             problems += pass_problems
-        if args.installer and not args.k:
+        if args.installer:
             prefix = prefixes[None]
             lines_, _ = prefix.probe([["folder", "7"], ["folder", "16"]])
             folders = [prefix.unix_path(wine.unhexed(line.split(" ")[1]).decode("utf-8"))
@@ -380,9 +386,22 @@ def main():
                         help="the build directory: build/win64 for wine64, build/win32 for wine32")
     parser.add_argument("--wine", choices=sorted(MODES), default="wine64",
                         help="wow64: the PE32 in a 64-bit prefix, as on 64-bit Windows")
-    parser.add_argument("--installer", help="the example installer's script: also runs its life cycle")
+    parser.add_argument("--installer", help="the example installer's script, or an installer "
+                        "built from it (.exe): also runs its life cycle")
     parser.add_argument("-k", default="", help="run only the cases whose name holds this text")
+    parser.add_argument("--program", help="the FinishSetup.exe to test, if not the build's")
+    parser.add_argument("--keep-uninstaller", help="where to copy the Uninstall.exe installed")
+    parser.add_argument("--time-limit", type=int, help="seconds before the run stops, failing")
     args = parser.parse_args()
+
+    # Stopped by a signal or the time limit, the run still closes its prefixes: a prefix's
+    # processes would otherwise outlive it.
+    def stop(signum, _):
+        raise SystemExit("stopped: %s" % ("the time limit of %d s" % args.time_limit
+                                          if signum == signal.SIGALRM else "signal %d" % signum))
+    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGALRM):
+        signal.signal(signum, stop)
+    signal.alarm(args.time_limit or 0)
 
     display = wine.Display()
     try:

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/simulated.h"
+#include "simulated.h"
 
 namespace {
 
@@ -64,13 +64,16 @@ std::string Lower(std::string text)
     return text;
 }
 
-// Whether text ends with a backslash that is a character of its own in code page 932.
-bool EndsWithBackslash932(const std::string& text)
+// Whether text ends with a backslash that is a character of its own in the run's code page:
+// only code page 932 has lead bytes, whose second byte may be 0x5C; code pages 1252 and 65001
+// step byte by byte.
+bool EndsWithBackslash(const std::string& text)
 {
+    bool leadBytes = sim::AnsiCodePage() == 932;
     std::size_t i = 0, last = std::string::npos;
     while (i < text.size()) {
         unsigned char byte = static_cast<unsigned char>(text[i]);
-        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        bool lead = leadBytes && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
         last = i;
         i += (lead && i + 1 < text.size()) ? 2 : 1;
     }
@@ -167,7 +170,7 @@ std::set<std::string> InstallPaths(const Setup& setup)
 
 std::string Joined(const std::string& folder, const std::string& file)
 {
-    return folder + (EndsWithBackslash932(folder) ? "" : "\\") + file;
+    return folder + (EndsWithBackslash(folder) ? "" : "\\") + file;
 }
 
 // A REG_SZ command as the registry keeps it and hands it back: through UTF-16 and the code page

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/simulated.h"
+#include "simulated.h"
 #include "run/path.h"
 
 struct PathCase {

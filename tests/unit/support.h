@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/simulated.h"
+#include "simulated.h"
 
 std::string MakeScratchDirectory();
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/simulated.h"
+#include "simulated.h"
 
 namespace {
 

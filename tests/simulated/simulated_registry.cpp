@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/simulated.h"
+#include "simulated.h"
 
 namespace {
 

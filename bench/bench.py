@@ -22,20 +22,18 @@ def main(runs=25):
         prefix.install_program(SETUP_DIR)
         with open(prefix.unix_path(SETUP_DIR + "\\ImInitial"), "wb") as f:
             f.write(b"[SYS]\r\nApplicationName=App\r\nCRCompany=Firm\r\n")
-        prefix.probe([
-            wine.set_value("SOFTWARE\\Firm\\App", "InstallPath", 1, "C:\\Cal\0"),
-            wine.set_value("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App",
-                           "UninstallString", 1, "old\0"),
-        ])
+        prefix.set_string("SOFTWARE\\Firm\\App", "InstallPath", "C:\\Cal")
+        prefix.set_string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App",
+                          "UninstallString", "old")
         run = wine.run_command(EXE, "C:\\", '"%s" -normal' % EXE)
         lines, _ = prefix.probe([run] * (runs + 1))
         fields = [line.split() for line in lines[1:]]  # the first run warms the caches
         assert all(f[:2] == ["exit", "0"] for f in fields), lines
-        micros = [int(f[3]) for f in fields]
+        millis = [int(f[3]) for f in fields]
         peaks = [int(f[5]) for f in fields]
         print("runs: %d (after one warm-up)" % runs)
-        print("wall time, start to exit: median %.1f ms (min %.1f, max %.1f)" % (
-            statistics.median(micros) / 1000, min(micros) / 1000, max(micros) / 1000))
+        print("wall time, start to exit: median %d ms (min %d, max %d)" % (
+            statistics.median(millis), min(millis), max(millis)))
         print("peak working set: median %d KiB (max %d)" % (statistics.median(peaks), max(peaks)))
         for preset in ("win32", "win64"):
             path = os.path.join(ROOT, "build", preset, "FinishSetup.exe")

@@ -14,7 +14,6 @@ INSTALL_DIR = "C:\\Program Files\\Sample Calendar"
 APP, COMPANY = "Sample Calendar", "Example Soft"
 PRODUCT_KEY = "SOFTWARE\\%s\\%s" % (COMPANY, APP)
 UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + APP
-REG_SZ = 1
 
 
 def show_key(title, line):
@@ -23,8 +22,8 @@ def show_key(title, line):
     if values is None:
         print("    (no such key)")
     for name, value_type, data in values or []:
-        print("    %-16s type %d  %s" % (name.decode("cp932"), value_type,
-                                         data.rstrip(b"\0").decode("cp932", "replace")))
+        print("    %-16s type %d  %s" % (name.decode("utf-8"), value_type,
+                                         data.decode("utf-16-le", "replace").rstrip("\0")))
 
 
 BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build")
@@ -75,12 +74,10 @@ def main():
         settings = "[SYS]\r\nApplicationName=%s\r\nCRCompany=%s\r\n" % (APP, COMPANY)
         with open(prefix.unix_path(SETUP_DIR + "\\ImInitial"), "wb") as f:
             f.write(settings.encode("cp932"))
-        prefix.probe([
-            wine.set_value(PRODUCT_KEY, "InstallPath", REG_SZ, INSTALL_DIR + "\0"),
-            wine.set_value(UNINSTALL_KEY, "DisplayName", REG_SZ, APP + "\0"),
-            wine.set_value(UNINSTALL_KEY, "UninstallString", REG_SZ,
-                           "C:\\WINDOWS\\remove-calendar.exe /uninstall\0"),
-        ])
+        prefix.set_string(PRODUCT_KEY, "InstallPath", INSTALL_DIR)
+        prefix.set_string(UNINSTALL_KEY, "DisplayName", APP)
+        prefix.set_string(UNINSTALL_KEY, "UninstallString",
+                          "C:\\WINDOWS\\remove-calendar.exe /uninstall")
         print("Sample installation in %s" % prefix.root)
         print("  settings file %s\\ImInitial:" % SETUP_DIR)
         for line in settings.splitlines():
@@ -91,14 +88,15 @@ def main():
 
         command_line = '"%s\\FinishSetup.exe" -normal' % SETUP_DIR
         print("\nRunning: %s" % command_line)
-        captions = []
-        lines, trace = prefix.probe([
+        lines, _ = prefix.probe([
             wine.run_command(SETUP_DIR + "\\FinishSetup.exe", "C:\\", command_line),
             wine.dump_key(UNINSTALL_KEY),
             ["folder", "7"], ["folder", "16"],
-        ], debug="+msgbox", captions=captions)
-        print("  exit code " + lines[0].split()[1])
-        for text, caption in zip(wine.message_box_texts(trace), captions):
+        ])
+        run = lines[0].split(" ")
+        print("  exit code " + run[1])
+        for at in range(6, len(run), 3):  # "box TEXT CAPTION", each in hex UTF-8
+            text, caption = (wine.unhexed(field).decode("utf-8") for field in run[at + 1:at + 3])
             print("  message box [%s]: %s" % (caption, text.replace("\n", " ")))
         show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])
         print("    (the command is quoted: Windows starts it with CreateProcess and no module "

@@ -24,11 +24,8 @@ def main():
         prefix.install_program(SETUP_DIR)
         with open(prefix.unix_path(SETUP_DIR + "\\ImInitial"), "wb") as f:
             f.write(("[SYS]\r\nApplicationName=%s\r\nCRCompany=Example Soft\r\n" % APP).encode("cp932"))
-        script = os.path.join(prefix.drive_c, "shot.txt")
-        with open(script, "w") as f:
-            f.write("\t".join(wine.run_command(SETUP_DIR + "\\FinishSetup.exe", "C:\\",
-                                               '"%s\\FinishSetup.exe" -normal' % SETUP_DIR)) + "\n")
-        run = subprocess.Popen([wine.WINE, "C:\\e2e.exe", "--probe", "C:\\shot.txt", "C:\\shot-out.txt"],
+        # Wine quotes the path, which holds spaces, in the command line it builds.
+        run = subprocess.Popen([wine.WINE, SETUP_DIR + "\\FinishSetup.exe", "-normal"],
                                env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(8)
         shot = os.path.join(ROOT, "docs", "warning-box.png")

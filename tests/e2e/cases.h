@@ -38,16 +38,29 @@ struct Started {
 };
 bool operator==(const Started& a, const Started& b);
 
-// What a case saw, for its checks.
+// What a case expects, as plain data; by default what the typical run leaves: App's uninstall
+// entry pointing at Cal's Uninstall.exe, both links to Cal's calendar.exe, no box. Each run also
+// keeps the Startup folder, leaves no file of the app's name beside or above the two folders
+// but the links expected, and, on a window station no user can see, ends within 20 s.
+struct Expected {
+    std::vector<Box> boxes;
+    std::optional<std::vector<Value>> entry;  // the uninstall entry's values; none: no key
+    std::optional<Link> startup, desktop;
+    std::vector<Started> started;  // the recorders' starts
+    // Another product's uninstall entry, which stays as it was installed.
+    std::optional<std::pair<std::wstring, std::vector<Value>>> otherEntry;
+    bool checkLinks = true;
+};
+
+// What a case saw.
 struct Outcome {
     std::vector<Run> runs;
-    std::optional<std::vector<Value>> entry;  // the uninstall entry's values, none: no key
+    std::optional<std::vector<Value>> entry;
     std::optional<Link> startup, desktop;
     bool startupFolderExists = false;
-    std::vector<std::wstring> newFiles;  // beside or above the Startup and Desktop folders
-    std::vector<Started> started;        // the recorders' starts
+    std::vector<std::wstring> newFiles;  // of the app's name, beside or above the two folders
+    std::vector<Started> started;
 };
-typedef std::function<std::string(const Outcome&)> Check;  // "" when it holds
 
 struct Case {
     std::string name;
@@ -63,6 +76,7 @@ struct Case {
     int runs = 1;
     bool hidden = false;
     bool removeStartupFolder = false;
+    bool readOnlyLink = false;  // a link of the app's name already in Startup, read-only
     std::vector<std::wstring> recorders;
     bool runUninstall = false;
     bool openStartupLink = false;
@@ -70,19 +84,18 @@ struct Case {
     UINT codePage = 0;  // 0: any
     bool wow64Only = false;
     bool userOutsideCodePage = false;
-    // What it expects.
-    std::vector<Box> boxes;
-    std::vector<Check> checks;
-    // Where Wine differs from Windows in a documented way: why, and what Wine does instead,
-    // accepted only on Wine and only when what Windows does is not seen.
+    Expected expect;
+    // Where Wine differs from Windows in a documented way: why, accepted only on Wine (running
+    // as root, where the reason needs it) and only when Wine did the typical run instead.
     std::string wineDifference;
-    std::vector<Box> wineBoxes;
-    std::vector<Check> wineChecks;
-    bool readOnlyLink = false;  // a link of the app's name already in Startup, read-only
+    bool wineDifferenceAsRoot = false;
 };
 
 std::vector<Case> MakeCases();
+Expected Typical(const std::wstring& app = L"App");
 Link OldLink();
+std::string Describe(const std::optional<Link>& link);
+std::string Describe(const std::optional<std::vector<Value>>& values);
 
 std::wstring ProductKey(const std::wstring& app = L"App", const std::wstring& company = L"Firm",
                         const std::wstring& root = L"SOFTWARE\\");

@@ -19,7 +19,6 @@ std::wstring FromCodePage(const std::string& bytes, UINT codePage = CP_ACP);
 bool ToCodePage(const std::wstring& text, std::string* bytes);
 std::string Hex(const std::string& bytes);
 std::string FromHex(const std::string& hex);
-std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to);
 
 // The other roles of the program: as the Wine runner's helper, and as a stand-in for another
 // program that records how it was started.
@@ -38,10 +37,13 @@ struct Run {
     DWORD exitCode = 0;
     DWORD processId = 0;
     double seconds = 0;
+    SIZE_T peakKb = 0;  // the peak working set
     std::vector<Box> boxes;
 };
 Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::wstring& commandLine,
                   const std::wstring& desktop, DWORD limitMs);
+// A copy of exe whose manifest asks for the ANSI code page of locale ("ja-JP").
+bool CopyWithCodePage(const std::wstring& exe, const std::wstring& copy, const std::string& locale);
 // A window station of its own, without WSF_VISIBLE, with a desktop: "station\desktop", or
 // empty on failure. Closed by CloseHiddenDesktop.
 std::wstring OpenHiddenDesktop();
@@ -75,7 +77,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool MakeFolders(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
-std::vector<std::wstring> FilesIn(const std::wstring& folder);  // names, not recursive
+// Names, not recursive: the files, or with folders too.
+std::vector<std::wstring> FilesIn(const std::wstring& folder, bool folders = false);
 std::wstring ParentOf(const std::wstring& path);
 
 #endif

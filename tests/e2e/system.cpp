@@ -1,9 +1,11 @@
 // What the cases do through the Windows API: start the program and answer its message boxes,
 // read shortcuts and registry keys, and handle files and folders.
 #include <windows.h>
+#include <psapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "e2e.h"
 
@@ -11,7 +13,7 @@ namespace {
 
 struct BoxWatch {
     DWORD processId;
-    std::vector<HWND>* seen;
+    std::vector<HWND> seen;
     std::vector<Box>* boxes;
 };
 
@@ -22,44 +24,27 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
-std::wstring ClassOf(HWND window)
-{
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-// The box's text: Windows gives its static control the id 0xFFFF; any other text static that
-// is not the icon serves where it does not.
-BOOL CALLBACK FindText(HWND child, LPARAM found)
-{
-    std::wstring* text = reinterpret_cast<std::wstring*>(found);
-    if (ClassOf(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
-        if (text->empty()) *text = WindowText(child);
-    return TRUE;
-}
-
-std::wstring BoxText(HWND box)
-{
-    HWND item = GetDlgItem(box, 0xFFFF);
-    std::wstring text = item != nullptr ? WindowText(item) : L"";
-    if (text.empty()) EnumChildWindows(box, FindText, reinterpret_cast<LPARAM>(&text));
-    return text;
-}
-
 BOOL CALLBACK AnswerBox(HWND window, LPARAM watch)
 {
     BoxWatch* w = reinterpret_cast<BoxWatch*>(watch);
     DWORD owner = 0;
+    wchar_t type[16] = {};
     GetWindowThreadProcessId(window, &owner);
-    if (owner != w->processId || !IsWindowVisible(window) || ClassOf(window) != L"#32770")
+    GetClassNameW(window, type, 16);
+    if (owner != w->processId || !IsWindowVisible(window) || lstrcmpW(type, L"#32770") != 0)
         return TRUE;
-    if (std::find(w->seen->begin(), w->seen->end(), window) == w->seen->end()) {
-        w->seen->push_back(window);
-        w->boxes->push_back({BoxText(window), WindowText(window)});
+    if (std::find(w->seen.begin(), w->seen.end(), window) == w->seen.end()) {
+        w->seen.push_back(window);
+        HWND text =
+            GetDlgItem(window, 0xFFFF);  // the text's static: 0xFFFF on Windows, 100 on Wine
+        w->boxes->push_back(
+            {WindowText(text ? text : GetDlgItem(window, 100)), WindowText(window)});
     }
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+    // Closed as a user closes it with Esc: the dialog manager sends WM_COMMAND IDCANCEL, and
+    // Microsoft documents that Esc on a box whose only button is OK returns IDOK. No control of
+    // the box need have the ID IDOK: Windows gives the only button of an MB_OK box ID 2
+    // (IDCANCEL), Wine ID 1, and both end the box on IDCANCEL.
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     return TRUE;
 }
 
@@ -84,8 +69,7 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
         return run;
     }
     run.processId = process.dwProcessId;
-    std::vector<HWND> seen;
-    BoxWatch watch = {process.dwProcessId, &seen, &run.boxes};
+    BoxWatch watch = {process.dwProcessId, {}, &run.boxes};
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         EnumWindows(AnswerBox, reinterpret_cast<LPARAM>(&watch));
         if (GetTickCount64() - started > limitMs) {
@@ -97,6 +81,9 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     }
     run.seconds = static_cast<double>(GetTickCount64() - started) / 1000;
     GetExitCodeProcess(process.hProcess, &run.exitCode);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
+    run.peakKb = memory.PeakWorkingSetSize / 1024;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;
@@ -125,6 +112,47 @@ void CloseHiddenDesktop()
     hiddenStation = nullptr;
 }
 
+namespace {
+
+BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
+{
+    *reinterpret_cast<WORD*>(found) = language;
+    return FALSE;
+}
+
+}  // namespace
+
+// The manifest's activeCodePage gives the process the code page of the locale it names on
+// Windows 11 and Windows Server 2022 and later (and on Wine 8); Windows 10 takes only "UTF-8".
+bool CopyWithCodePage(const std::wstring& exe, const std::wstring& copy, const std::string& locale)
+{
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr || !CopyFileW(exe.c_str(), copy.c_str(), FALSE)) return false;
+    WORD language = 0;
+    const wchar_t* type = MAKEINTRESOURCEW(24);  // RT_MANIFEST, the process's own (ID 1)
+    EnumResourceLanguagesW(module, type, MAKEINTRESOURCEW(1), FirstLanguage,
+                           reinterpret_cast<LONG_PTR>(&language));
+    HRSRC found = FindResourceExW(module, type, MAKEINTRESOURCEW(1), language);
+    std::string manifest;
+    if (found != nullptr)
+        manifest.assign(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                        SizeofResource(module, found));
+    FreeLibrary(module);
+    std::size_t end = manifest.rfind("</assembly>");
+    if (end == std::string::npos) return false;
+    manifest.insert(end,
+                    "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
+                    "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/"
+                    "WindowsSettings\">" +
+                        locale + "</activeCodePage></windowsSettings></application>\n");
+    HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+    return update != nullptr &&
+           UpdateResourceW(update, type, MAKEINTRESOURCEW(1), language, &manifest[0],
+                           static_cast<DWORD>(manifest.size())) &&
+           EndUpdateResourceW(update, FALSE);
+}
+
 bool operator==(const Link& a, const Link& b)
 {
     return a.target == b.target && a.workingDirectory == b.workingDirectory &&
@@ -142,48 +170,45 @@ bool IsFile(const std::wstring& path)
            lstrcmpiW(found.cFileName, name.c_str()) == 0;
 }
 
+// The shell link object, and its file interface: both released by the caller.
+IShellLinkW* NewLink(IPersistFile** file)
+{
+    IShellLinkW* link = nullptr;
+    *file = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))))
+        link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file));
+    return link;
+}
+
 std::optional<Link> ReadLink(const std::wstring& path)
 {
     if (!IsFile(path)) return std::nullopt;
-    Link link;
-    IShellLinkW* shellLink = nullptr;
-    IPersistFile* file = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&shellLink))))
-        return Link{L"(no shell link object)", L"", L""};
-    wchar_t text[MAX_PATH * 4] = {};
-    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-        SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-        if (shellLink->GetPath(text, MAX_PATH * 4, nullptr, SLGP_RAWPATH) == S_OK)
-            link.target = text;
-        text[0] = 0;
-        if (SUCCEEDED(shellLink->GetWorkingDirectory(text, MAX_PATH * 4)))
-            link.workingDirectory = text;
-        text[0] = 0;
-        if (SUCCEEDED(shellLink->GetDescription(text, MAX_PATH * 4))) link.description = text;
-    } else {
-        link.target = L"(unreadable)";
+    IPersistFile* file;
+    IShellLinkW* shellLink = NewLink(&file);
+    Link link = {L"(unreadable)", L"", L""};
+    wchar_t text[3][MAX_PATH * 4] = {};
+    if (file != nullptr && SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+        shellLink->GetPath(text[0], MAX_PATH * 4, nullptr, SLGP_RAWPATH);
+        shellLink->GetWorkingDirectory(text[1], MAX_PATH * 4);
+        shellLink->GetDescription(text[2], MAX_PATH * 4);
+        link = {text[0], text[1], text[2]};
     }
     if (file != nullptr) file->Release();
-    shellLink->Release();
+    if (shellLink != nullptr) shellLink->Release();
     return link;
 }
 
 bool SaveLink(const std::wstring& path, const Link& link)
 {
-    IShellLinkW* shellLink = nullptr;
-    IPersistFile* file = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&shellLink))))
-        return false;
-    shellLink->SetPath(link.target.c_str());
-    shellLink->SetWorkingDirectory(link.workingDirectory.c_str());
-    shellLink->SetDescription(link.description.c_str());
-    bool saved =
-        SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-        SUCCEEDED(file->Save(path.c_str(), TRUE));
+    IPersistFile* file;
+    IShellLinkW* shellLink = NewLink(&file);
+    bool saved = file != nullptr && SUCCEEDED(shellLink->SetPath(link.target.c_str())) &&
+                 SUCCEEDED(shellLink->SetWorkingDirectory(link.workingDirectory.c_str())) &&
+                 SUCCEEDED(shellLink->SetDescription(link.description.c_str())) &&
+                 SUCCEEDED(file->Save(path.c_str(), TRUE));
     if (file != nullptr) file->Release();
-    shellLink->Release();
+    if (shellLink != nullptr) shellLink->Release();
     return saved;
 }
 
@@ -221,12 +246,7 @@ std::optional<std::vector<Value>> ReadKey(const std::wstring& key, int view)
 
 bool KeyExists(const std::wstring& key, int view)
 {
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | ViewFlag(view), &opened) !=
-        ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    return ReadKey(key, view).has_value();
 }
 
 LONG DeleteKey(const std::wstring& key, int view)
@@ -256,28 +276,20 @@ bool FileExists(const std::wstring& path)
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool whole =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size();
-    CloseHandle(file);
-    return whole;
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr) return false;
+    bool whole = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && whole;
 }
 
 std::string ReadBytes(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "";
     std::string bytes;
+    FILE* file = _wfopen(path.c_str(), L"rb");
     char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    for (std::size_t read; file != nullptr && (read = std::fread(buffer, 1, 4096, file)) > 0;)
         bytes.append(buffer, read);
-    CloseHandle(file);
+    if (file != nullptr) std::fclose(file);
     return bytes;
 }
 
@@ -289,40 +301,31 @@ std::wstring ParentOf(const std::wstring& path)
 
 bool MakeFolders(const std::wstring& path)
 {
-    if (path.size() <= 3 || FileExists(path)) return true;
-    if (!MakeFolders(ParentOf(path))) return false;
-    return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    int status = SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    return status == ERROR_SUCCESS || status == ERROR_ALREADY_EXISTS;
 }
 
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+    for (const std::wstring& name : FilesIn(path, true)) {
+        std::wstring child = path + L"\\" + name;
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(child.c_str())) RemoveTree(child);
     }
     RemoveDirectoryW(path.c_str());
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder)
+std::vector<std::wstring> FilesIn(const std::wstring& folder, bool folders)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+        std::wstring name = found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (folders && name != L"." && name != L".."))
+            names.push_back(name);
     } while (FindNextFileW(search, &found));
     FindClose(search);
     std::sort(names.begin(), names.end());

@@ -58,11 +58,3 @@ std::string FromHex(const std::string& hex)
         bytes.push_back(static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
     return bytes;
 }
-
-std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to)
-{
-    for (std::size_t at = text.find(from); at != std::wstring::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}

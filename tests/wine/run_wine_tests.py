@@ -31,14 +31,18 @@ EN_US = "en_US.UTF-8"  # code page 1252
 @dataclass
 class Pass:
     """One run of e2e.exe: in the prefix of a user, under a locale, over the cases whose names
-    hold one of the texts of only (all when None), with a Wine trace."""
+    hold the text only, or the one case named (all when neither), with a Wine trace; in_use: as
+    a profile in use, with a hidden desktop.ini in Startup and a file saved on the Desktop while
+    the cases run."""
     title: str
     user: Optional[str] = None
     locale: Optional[str] = None
     only: Optional[str] = None
+    case: Optional[str] = None
     debug: str = "+pid,+msgbox"
     check: Optional[Callable] = None  # a further check of the trace
     wines: tuple = ("wine64", "wine32", "wow64")
+    in_use: bool = False
 
 
 def product_key(app=APP, company=COMPANY, root=SOFTWARE):
@@ -50,8 +54,8 @@ def entry_key(app=APP, root=SOFTWARE):
 
 
 def value(name, data, value_type=REG_SZ):
-    """A registry value as the helper reads it back: name and data as cp932 bytes."""
-    return (name.encode("cp932"), value_type, data.encode("cp932"))
+    """A registry value as the helper reads it back: its name in UTF-8, its data in UTF-16."""
+    return (name.encode("utf-8"), value_type, data.encode("utf-16-le"))
 
 
 def link(target, workdir, description=APP):
@@ -60,15 +64,17 @@ def link(target, workdir, description=APP):
 
 @dataclass
 class Details:
-    """What e2e.exe wrote for the cross-checks, case by case: the program's process ids, the
-    boxes it read (text, caption) and the links (copy, target, working directory, description)."""
+    """What e2e.exe wrote for the cross-checks, case by case: the code page it ran at, the
+    program's process ids, the boxes it read (text, caption) and the links (copy, target,
+    working directory, description)."""
     pids: dict
     boxes: dict
     links: dict
+    code_pages: dict
 
 
 def parse_details(text):
-    details = Details({}, {}, {})
+    details = Details({}, {}, {}, {})
     case = None
     for line in text.splitlines():
         kind, _, rest = line.partition(" ")
@@ -78,6 +84,8 @@ def parse_details(text):
             case = rest
             for table in (details.pids, details.boxes, details.links):
                 table[case] = []
+        elif kind == "codepage":
+            details.code_pages[case] = int(rest)
         elif kind == "pid":
             details.pids[case].append(rest)
         elif kind == "box":
@@ -96,14 +104,14 @@ def trace_boxes(trace, pids):
     return texts
 
 
-def cross_check(prefix, details, trace, code_page):
+def cross_check(prefix, details, trace):
     """What e2e.exe read through the Windows API, read again by Linux tools: each link by
-    lnkinfo (its ANSI strings in the pass's code page), each box's text in Wine's own trace.
+    lnkinfo (its ANSI strings in the case's code page), each box's text in Wine's own trace.
     Returns the disagreements."""
     problems = []
     for case, links in details.links.items():
         for copy, target, workdir, description in links:
-            read = wine.read_link(prefix.unix_path(copy), code_page)
+            read = wine.read_link(prefix.unix_path(copy), details.code_pages[case])
             if read != link(target, workdir, description):
                 problems.append("%s: lnkinfo reads %s, e2e.exe %s" % (
                     case, read, (target, workdir, description)))
@@ -130,8 +138,9 @@ def expect_no_empty_key_name(details, trace):
 
 PASSES = [
     Pass("every case, code page 932"),
-    Pass("code page 1252", locale=EN_US, only="code page 1252"),
-    Pass("the typical run's key paths, from the +reg trace", only="typical run opens no key",
+    Pass("every case, code page 1252 and 932 by manifest, a profile in use", locale=EN_US,
+         in_use=True),
+    Pass("the typical run's key paths, from the +reg trace", case="-normal",
          debug="+pid,+msgbox,+reg", check=expect_no_empty_key_name),
     Pass("a user outside code page 932", user=ZOE, only="user outside the code page",
          wines=("wine64", "wine32")),
@@ -201,11 +210,10 @@ def run_installer_life_cycle(prefix, folders, args):
     (Wine's uninstaller runs it)."""
     build_installer(prefix, args)
     calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
-    captions = []
     lines, trace = prefix.probe([wine.run_command(SETUP, "C:\\", '"%s" /S' % SETUP)],
-                                debug="+msgbox", captions=captions)
-    assert lines[0].split()[:2] == ["exit", "0"], lines
-    assert wine.message_box_texts(trace) == [] and captions == [], captions
+                                debug="+msgbox")
+    assert lines[0].split()[:2] == ["exit", "0"] and " box " not in lines[0], lines
+    assert wine.message_box_texts(trace) == [], trace
     (product, entry, _), files, links = installed_calendar(prefix, folders, calendar_dir)
     assert product == [value("InstallPath", calendar_dir + "\0")], product
     assert entry == [value("DisplayName", CALENDAR + "\0"),
@@ -272,38 +280,41 @@ def traces_left(prefix, args):
 DESKTOP_FAILED = "The explorer process failed to start"
 
 
-def run_e2e(prefix, each, args, selection):
-    """e2e.exe over the cases selected; returns its exit code, its report, and the problems
-    that the cross-checks of its details and of Wine's trace found."""
+def run_e2e(prefix, each, args, selection, during=None):
+    """e2e.exe over the cases selected; returns its exit code, its report, its details, Wine's
+    trace, and the problems that the cross-checks of its details and of the trace found."""
     env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
     options = ["--details", "C:\\e2e-details.txt", "--artifacts", "C:\\e2e-links"] + selection
+    options += ["--wine-as-root"] if os.geteuid() == 0 else []
     code, report, trace = prefix.run_e2e(options + ["C:\\FinishSetup.exe"], "e2e", each.debug,
-                                         env=env, timeout=MODES[args.wine].timeout)
+                                         env=env, timeout=MODES[args.wine].timeout, during=during)
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
     with open(prefix.unix_path("C:\\e2e-details.txt"), "rb") as f:
         details = parse_details(f.read().decode("utf-8"))
-    code_page = re.search(r"^code page: (\d+)", report, re.MULTILINE)
-    problems += cross_check(prefix, details, trace, int(code_page.group(1)) if code_page else 932)
-    if each.check and details.pids:
+    problems += cross_check(prefix, details, trace)
+    if each.check:
         try:
+            assert details.pids, "no run of the program to check"
             each.check(details, trace)
         except AssertionError as error:
             problems.append("%s: %s" % (each.title, error))
-    return code, report, trace, problems
+    return code, report, details, trace, problems
 
 
-def retry_after_desktop_crash(prefix, each, args, report, trace):
-    """When Wine's desktop failed to start, each failed case once more; returns the report with
-    their new lines, the new count of failures, and the retry's problems."""
+def retry_after_desktop_crash(prefix, each, args, report, details, trace):
+    """When Wine's desktop failed to start in a failed case's own processes, each such case once
+    more; returns the report with their new lines, the new count of failures, and the retry's
+    problems."""
     failed = [case_name(line) for line in report.splitlines() if line.startswith("FAILED")]
-    if DESKTOP_FAILED not in trace:
-        return report, len(failed), []
+    pids = {pid for name in failed for pid in details.pids.get(name, [])}
+    crashes = [line for line in trace.splitlines() if line[:4] in pids and DESKTOP_FAILED in line]
+    if not crashes:
+        return report, None, []
     print("RETRY   %s: Wine's desktop process failed to start (%s)" % (
-        ", ".join(failed), trace[max(0, trace.index(DESKTOP_FAILED) - 200):][:400].strip()),
-        flush=True)
-    code, again, _, problems = run_e2e(prefix, each, args,
-                                       [option for name in failed for option in ("--case", name)])
+        ", ".join(failed), crashes[0].strip()), flush=True)
+    code, again, _, _, problems = run_e2e(
+        prefix, each, args, [option for name in failed for option in ("--case", name)])
     retried = {case_name(line): line for line in again.splitlines()
                if line.startswith(("ok", "FAILED"))}
     lines = [retried.get(case_name(line), line) if line.startswith("FAILED") else line
@@ -311,15 +322,58 @@ def retry_after_desktop_crash(prefix, each, args, report, trace):
     return "\n".join(lines), code, problems
 
 
+def profile_in_use(prefix, report_path):
+    """A hidden system desktop.ini in Startup, as real profiles have; returns what saves a file
+    on the Desktop once the first case has run (if the run lasts that long), and the check of
+    both afterwards, which removes them."""
+    startup, desktop = [prefix.unix_path(wine.unhexed(line.split(" ")[1]).decode("utf-8"))
+                        for line in prefix.probe([["folder", "7"], ["folder", "16"]])[0]]
+    ini, saved = os.path.join(startup, "desktop.ini"), os.path.join(desktop, "download.txt")
+    with open(ini, "w") as f:
+        f.write("[.ShellClassInfo]\r\n")
+    os.setxattr(ini, "user.DOSATTRIB", b"0x6")  # Wine keeps DOS attributes there
+
+    made = []
+
+    def save():
+        if not os.path.exists(saved) and os.path.exists(report_path):
+            with open(report_path) as f:
+                if re.search(r"^(ok|FAILED) ", f.read(), re.MULTILINE):
+                    with open(saved, "w") as out:
+                        out.write("saved by the user while the cases ran\n")
+                    made.append(saved)
+
+    def check():
+        problems = ["the user's Desktop\\download.txt is gone"] if made and not os.path.exists(
+            saved) else []
+        try:
+            attributes = int(os.getxattr(ini, "user.DOSATTRIB").rstrip(b"\0"), 16)
+        except OSError:  # no such file, or no attributes
+            attributes = 0
+        if attributes & 6 != 6:
+            problems.append("Startup\\desktop.ini not back, hidden and system (%x)" % attributes)
+        for path in (ini, saved):
+            if os.path.exists(path):
+                os.remove(path)
+        return problems
+    return save, check
+
+
 def run_pass(prefix, each, args):
     """One run of e2e.exe; returns its report's case lines and the problems found."""
     keys_before, files_before = traces_left(prefix, args)
+    save, check = profile_in_use(prefix, prefix.run_report("e2e")) if each.in_use else (None, None)
     started = time.monotonic()
-    only = ["--only", each.only or args.k] if each.only or args.k else []
-    failures, report, trace, problems = run_e2e(prefix, each, args, only)
+    selection = ["--case", each.case] if each.case else ["--only", each.only or args.k] \
+        if each.only or args.k else []
+    failures, report, details, trace, problems = run_e2e(prefix, each, args, selection, save)
     if failures:
-        report, failures, more = retry_after_desktop_crash(prefix, each, args, report, trace)
+        report, retried, more = retry_after_desktop_crash(prefix, each, args, report, details,
+                                                          trace)
+        failures = failures if retried is None else retried
         problems += more
+    if check:
+        problems += check()
     print("-- %s (%.1f s)\n%s" % (each.title, time.monotonic() - started, report.rstrip()),
           flush=True)
     if failures:
@@ -353,7 +407,8 @@ def run_all(args, display):
     prefixes = {}
     try:
         for each in PASSES:
-            if args.wine not in each.wines or (args.k and each.only and args.k not in each.only):
+            selector = each.only or each.case
+            if args.wine not in each.wines or (args.k and selector and args.k not in selector):
                 continue
             if each.user not in prefixes:
                 prefixes[each.user] = make_prefix(args, display, each.user)

@@ -16,7 +16,6 @@ WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINESERVER64 = "/usr/lib/wine/wineserver64"  # serves 32-bit clients as well
 HERE = os.path.dirname(os.path.abspath(__file__))
-PROGRAM_CLASS = "finishsetup.exe"  # the X class of the program's windows
 
 
 class Wine:
@@ -130,7 +129,7 @@ def make_qemu_runtime(root):
 
 def hexed(data):
     if isinstance(data, str):
-        data = data.encode("cp932")
+        data = data.encode("utf-8")
     return data.hex() or "-"
 
 
@@ -180,7 +179,6 @@ class Prefix:
         self.env.update(self.wine.env)
         if user:
             self.env["USER"] = user
-        self.dismissed = set()
         if display:
             self.env["DISPLAY"] = display
         try:
@@ -244,9 +242,11 @@ class Prefix:
         return [tuple(unhexed(field).decode("utf-8") for field in line.split(" ")[1:])
                 for line in lines]
 
-    def _wine(self, args, log_name, debug="-all", captions=None, dismiss=True, timeout=None,
-              env=None, stdout=None):
-        """stdout: a file for the program's own output, apart from Wine's trace."""
+    def _wine(self, args, log_name, debug="-all", dismiss=True, timeout=None, env=None,
+              stdout=None, during=None):
+        """dismiss: press Return in every window that shows (Wine's uninstaller's and the NSIS
+        uninstaller's pages); stdout: a file for the program's own output, apart from Wine's
+        trace; during: called now and then while it runs."""
         env = dict(self.env, WINEDEBUG=debug, **(env or {}))
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out, open(stdout or os.devnull, "wb") as own:
@@ -259,7 +259,10 @@ class Prefix:
                     process.kill()
                     raise RuntimeError("wine did not finish: %s" % args)
                 if dismiss and "DISPLAY" in self.env:
-                    self._dismiss_windows(captions if captions is not None else [])
+                    for window in self._xdotool("search", "--onlyvisible", "--name", ".*"):
+                        self._xdotool("key", "--window", window, "Return")
+                if during:
+                    during()
                 time.sleep(0.2)
         with open(log, "rb") as f:
             return process.returncode, f.read().decode("utf-8", "replace")
@@ -269,38 +272,33 @@ class Prefix:
         any window it shows; returns its exit code and its output."""
         return self._wine(args, log_name)
 
-    def run_e2e(self, args, log_name, debug, env=None, timeout=1200):
+    def set_string(self, key, name, data):
+        """A REG_SZ value under HKEY_LOCAL_MACHINE, by Wine's reg.exe."""
+        code, log = self.call(["reg", "add", "HKLM\\" + key, "/v", name, "/t", "REG_SZ", "/d",
+                               data, "/f"], "reg")
+        if code != 0:
+            raise RuntimeError("reg add %s: %s" % (key, log[-500:]))
+
+    def run_report(self, log_name):
+        return os.path.join(self.root, log_name + ".out")
+
+    def run_e2e(self, args, log_name, debug, env=None, timeout=1200, during=None):
         """e2e.exe with args, which answers the program's boxes itself; returns its exit code,
         its report and Wine's trace."""
-        report = os.path.join(self.root, log_name + ".out")
+        report = self.run_report(log_name)
         code, trace = self._wine(["C:\\e2e.exe"] + args, log_name, debug, dismiss=False,
-                                 timeout=timeout, env=env, stdout=report)
+                                 timeout=timeout, env=env, stdout=report, during=during)
         with open(report, "rb") as f:
             return code, f.read().decode("utf-8", "replace"), trace
 
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=30)
-        return result.stdout.decode("utf-8", "replace").split("\n")
+        return result.stdout.decode("utf-8", "replace").split()
 
-    def _dismiss_windows(self, captions):
-        """X reuses window ids across Wine's processes: a window is new when its id was not
-        visible at the previous look. Only the program's own windows (Wine names their X class
-        after the exe) are recorded: under qemu a background process of Wine's may crash and
-        leave a window of its own."""
-        visible = set(filter(None, self._xdotool("search", "--onlyvisible", "--name", ".*")))
-        programs = set(self._xdotool("search", "--onlyvisible", "--classname", PROGRAM_CLASS))
-        for window in sorted(visible):
-            if window not in self.dismissed and window in programs:
-                captions.append(self._xdotool("getwindowname", window)[0])
-            self._xdotool("key", "--window", window, "Return")  # again, if still there
-        self.dismissed = visible
-
-    def probe(self, commands, debug="-all", captions=None, env=None):
+    def probe(self, commands, debug="-all", env=None):
         """Runs helper commands (lists of fields, hex-encoded after the first); returns the
-        result lines and the Wine trace written meanwhile. With a display, each window that
-        appears meanwhile is dismissed with Return, and the title of each of the program's
-        windows added to captions."""
+        result lines and the Wine trace written meanwhile."""
         self.calls += 1
         script = os.path.join(self.drive_c, "probe-in.txt")
         with open(script, "w") as f:
@@ -310,7 +308,7 @@ class Prefix:
         if os.path.exists(result):
             os.remove(result)
         code, trace = self._wine(["C:\\e2e.exe", "--probe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
-                                 "probe-%d" % self.calls, debug, captions, env=env)
+                                 "probe-%d" % self.calls, debug, dismiss=False, env=env)
         if code != 0 or not os.path.exists(result):
             raise RuntimeError("e2e.exe --probe failed (%d): %s" % (code, trace[-2000:]))
         with open(result) as f:
@@ -354,10 +352,6 @@ def run_command(exe, cwd, command_line):
     return ["run"] + [hexed(field) for field in fields]
 
 
-def set_value(key, name, value_type, data):
-    return ["set", hexed(key), hexed(name), str(value_type), hexed(data)]
-
-
 def subkeys(key, view=None):
     return ["subkeys", hexed(key)] + ([view] if view else [])
 
@@ -392,7 +386,7 @@ def read_link(path, code_page=932):
 
 
 def parse_dump(line):
-    """One dump's line: None for a missing key, else [(name, type, data)] in order."""
+    """One dump's line: None for a missing key, else [(name in UTF-8, type, data)] in order."""
     fields = line.rstrip().split(" ")
     if fields[0] == "missing":
         return None

@@ -62,36 +62,18 @@ def link(target, workdir, description=APP):
     return {"Local path": target, "Working directory": workdir, "Description": description}
 
 
-@dataclass
-class Details:
+def parse_details(text):
     """What e2e.exe wrote for the cross-checks, case by case: the code page it ran at, the
     program's process ids, the boxes it read (text, caption) and the links (copy, target,
     working directory, description)."""
-    pids: dict
-    boxes: dict
-    links: dict
-    code_pages: dict
-
-
-def parse_details(text):
-    details = Details({}, {}, {}, {})
-    case = None
+    details = {}
     for line in text.splitlines():
         kind, _, rest = line.partition(" ")
-        if kind in ("box", "link"):
-            fields = [wine.unhexed(f).decode("utf-8") for f in rest.split(" ")]
         if kind == "case":
-            case = rest
-            for table in (details.pids, details.boxes, details.links):
-                table[case] = []
-        elif kind == "codepage":
-            details.code_pages[case] = int(rest)
-        elif kind == "pid":
-            details.pids[case].append(rest)
-        elif kind == "box":
-            details.boxes[case].append(tuple(fields))
-        elif kind == "link":
-            details.links[case].append(tuple(fields))
+            case = details.setdefault(rest, {"codepage": [], "pid": [], "box": [], "link": []})
+        else:
+            case[kind].append(rest if kind in ("codepage", "pid") else tuple(
+                wine.unhexed(field).decode("utf-8") for field in rest.split(" ")))
     return details
 
 
@@ -109,24 +91,24 @@ def cross_check(prefix, details, trace):
     lnkinfo (its ANSI strings in the case's code page), each box's text in Wine's own trace.
     Returns the disagreements."""
     problems = []
-    for case, links in details.links.items():
-        for copy, target, workdir, description in links:
-            read = wine.read_link(prefix.unix_path(copy), details.code_pages[case])
+    for case, seen in details.items():
+        for copy, target, workdir, description in seen["link"]:
+            read = wine.read_link(prefix.unix_path(copy), int(seen["codepage"][0]))
             if read != link(target, workdir, description):
                 problems.append("%s: lnkinfo reads %s, e2e.exe %s" % (
                     case, read, (target, workdir, description)))
-    for case, pids in details.pids.items():
-        seen = [text for text, _ in details.boxes[case]]
-        traced = trace_boxes(trace, set(pids))
-        if seen != traced:
-            problems.append("%s: the +msgbox trace shows %s, e2e.exe read %s" % (case, traced, seen))
+        boxes = [text for text, _ in seen["box"]]
+        traced = trace_boxes(trace, set(seen["pid"]))
+        if boxes != traced:
+            problems.append("%s: the +msgbox trace shows %s, e2e.exe read %s" % (case, traced, boxes))
     return problems
+
 
 
 def expect_no_empty_key_name(details, trace):
     """Windows reads "a\\\\b" as a key named "" under a, and fails to open it, where Wine does
     not: every key the program opens must be named without an empty component."""
-    pids = {pid for pids in details.pids.values() for pid in pids}
+    pids = {pid for seen in details.values() for pid in seen["pid"]}
     pattern = r'^(\w{4}):\w{4}:trace:reg:NtOpenKeyEx \(0x\w+,L"((?:[^"\\]|\\.)*)"'
     opens = [m.group(2).replace("\\\\", "\\") for m in re.finditer(pattern, trace, re.MULTILINE)
              if m.group(1) in pids]
@@ -225,8 +207,7 @@ def run_installer_life_cycle(prefix, folders, args):
 
     # A program where the unquoted command's first space would end its name: anyone may put
     # one at C:\\Program.exe on Windows, and it would run as the administrator who uninstalls.
-    prefix.place_recorder(PLANTED)
-    prefix.take_started()
+    started = prefix.place_recorder(PLANTED)
     code, log = prefix.call(["uninstaller", "--remove", CALENDAR], "uninstaller")
     assert code == 0, log[-2000:]
     # The uninstaller runs on from a copy of itself in the temporary folder: wait for it.
@@ -239,9 +220,8 @@ def run_installer_life_cycle(prefix, folders, args):
         time.sleep(1)
     assert not os.path.exists(prefix.unix_path(calendar_dir)), os.listdir(
         prefix.unix_path(calendar_dir))
-    started = prefix.take_started()
     os.remove(prefix.unix_path(PLANTED))
-    assert started == [], started
+    assert started() == "", started()
 
 
 def make_prefix(args, display, user):
@@ -295,7 +275,7 @@ def run_e2e(prefix, each, args, selection, during=None):
     problems += cross_check(prefix, details, trace)
     if each.check:
         try:
-            assert details.pids, "no run of the program to check"
+            assert any(seen["pid"] for seen in details.values()), "no run of the program to check"
             each.check(details, trace)
         except AssertionError as error:
             problems.append("%s: %s" % (each.title, error))
@@ -307,7 +287,7 @@ def retry_after_desktop_crash(prefix, each, args, report, details, trace):
     more; returns the report with their new lines, the new count of failures, and the retry's
     problems."""
     failed = [case_name(line) for line in report.splitlines() if line.startswith("FAILED")]
-    pids = {pid for name in failed for pid in details.pids.get(name, [])}
+    pids = {pid for name in failed for pid in details.get(name, {}).get("pid", [])}
     crashes = [line for line in trace.splitlines() if line[:4] in pids and DESKTOP_FAILED in line]
     if not crashes:
         return report, None, []

@@ -226,21 +226,13 @@ class Prefix:
 
     def place_recorder(self, path):
         """A program at path that records each start in C:\\started.txt (the helper, under
-        another name)."""
+        another name); returns what reads and clears that record."""
         os.makedirs(os.path.dirname(self.unix_path(path)), exist_ok=True)
         shutil.copy(os.path.join(self.drive_c, "e2e.exe"), self.unix_path(path))
-
-    def take_started(self):
-        """The starts recorded since the last call: (module, working directory, command
-        line) each, and the record cleared."""
-        path = self.unix_path(STARTED)
-        if not os.path.exists(path):
-            return []
-        with open(path) as f:
-            lines = f.read().splitlines()
-        os.remove(path)
-        return [tuple(unhexed(field).decode("utf-8") for field in line.split(" ")[1:])
-                for line in lines]
+        record = self.unix_path("C:\\started.txt")
+        if os.path.exists(record):
+            os.remove(record)
+        return lambda: open(record).read() if os.path.exists(record) else ""
 
     def _wine(self, args, log_name, debug="-all", dismiss=True, timeout=None, env=None,
               stdout=None, during=None):
@@ -340,9 +332,6 @@ class Prefix:
     def close(self):
         self.stop_server()
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-STARTED = "C:\\started.txt"
 
 
 def run_command(exe, cwd, command_line):

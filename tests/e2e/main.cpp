@@ -102,9 +102,10 @@ std::wstring SystemDrive()
     return drive;
 }
 
-// The platform, as the report's first lines give it. A box shows only in a session a user can
-// reach, on a window station that is visible (WSF_VISIBLE); session 0 is the services'.
-void SayPlatform(bool elevated)
+// The platform, as the report's first lines give it (where say). A box shows only in a session
+// a user can reach, on a window station that is visible (WSF_VISIBLE); session 0 is the
+// services'.
+void SayPlatform(bool elevated, bool say)
 {
     typedef const char*(CDECL * WineVersionFunction)();
     OSVERSIONINFOW version = {sizeof version, 0, 0, 0, 0, {}};
@@ -116,6 +117,8 @@ void SayPlatform(bool elevated)
     USEROBJECTFLAGS flags = {};
     GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &size);
     boxesVisible = session != 0 && (flags.dwFlags & WSF_VISIBLE);
+    onWine = wineVersion != nullptr;
+    if (!say) return;
     Say("code page: " + std::to_string(GetACP()));
     Say("windows: " + std::to_string(version.dwMajorVersion) + "." +
         std::to_string(version.dwMinorVersion) + "." + std::to_string(version.dwBuildNumber) +
@@ -124,7 +127,6 @@ void SayPlatform(bool elevated)
     Say("session: " + std::to_string(session) + ", window station " +
         (flags.dwFlags & WSF_VISIBLE ? "visible" : "not visible"));
     Say(std::string("wine: ") + (wineVersion != nullptr ? wineVersion() : "no"));
-    onWine = wineVersion != nullptr;
 }
 
 // The cases' own folders, and the program copied where they start it.
@@ -635,7 +637,7 @@ int RunCases(const Options& options)
     bool sub = !options.subReport.empty(), elevated = IsElevated();
     if (sub) out = _wfopen(options.subReport.c_str(), L"wb");
     if (out == nullptr) return 1;
-    if (!sub) SayPlatform(elevated);
+    SayPlatform(elevated, !sub);
     bool byManifest = !sub && GetACP() != 932 && PrepareByManifest(options.program);
     if (!SetUpPlaces(options.program)) {
         Say("cannot set up " + Utf8(places.root) + " with " + Utf8(options.program));

@@ -119,6 +119,16 @@ std::vector<Value> Untouched(const std::wstring& app = kApp)
     return {Sz(L"DisplayName", app), Sz(L"UninstallString", kOldCommand)};
 }
 
+// The installation in a folder code page 932 has no character for, written in UTF-16.
+void InCafe(Case& c, UINT codePage)
+{
+    c.codePage = codePage;
+    Installation i;
+    i.installPath = places.root + L"\\Caf\u00e9";
+    i.api = Api::Wide;
+    c.registry = Installed(i);
+}
+
 // Nothing written: no link, the entry as it was, and the boxes given.
 void NothingWritten(Case& c, std::vector<Box> boxes = {})
 {
@@ -357,20 +367,12 @@ std::vector<Case> MakeCases()
     // Other code pages, users and window stations.
     add("install path outside code page 932, written in UTF-16: not found, no look-alike",
         [](Case& c) {
-            c.codePage = 932;
-            Installation i;
-            i.installPath = places.root + L"\\Caf\u00e9";
-            i.api = Api::Wide;
-            c.registry = Installed(i);
+            InCafe(c, 932);
             NothingWritten(c, {{kInstallPathWarning, kApp}});
         });
     add("install path outside code page 932, written in UTF-16: found under code page 1252",
         [](Case& c) {
-            c.codePage = 1252;
-            Installation i;
-            i.installPath = places.root + L"\\Caf\u00e9";
-            i.api = Api::Wide;
-            c.registry = Installed(i);
+            InCafe(c, 1252);
             RanIn(c, places.root + L"\\Caf\u00e9");
         });
     add("user outside the code page: links in the user's folders, the Startup link starts the "

@@ -679,20 +679,20 @@ int RunCases(const Options& options)
         Sleep(100);
     if (details != nullptr) std::fclose(details);
     details = nullptr;
-    if (!need932.empty()) RunByManifest(need932, options, &tally);
-    std::wstring byManifestFolder = SystemDrive() + L"\\" + kByManifest;
-    if (!sub) RemoveTree(byManifestFolder);
-    for (const std::wstring& folder : {places.root, byManifestFolder})
-        if (FileExists(folder) && !sub) {
-            ++tally.failed;
-            Say("FAILED           cleanup -- " + Utf8(folder) + " could not be removed");
-        }
-    if (sub) {
+    if (sub) {  // the pass that started this one checks the folders and sums up
         Say("tally " + std::to_string(tally.passed) + " " + std::to_string(tally.failed) + " " +
             std::to_string(tally.skipped) + " " + std::to_string(tally.minimum));
         std::fclose(out);
         return 0;
     }
+    if (!need932.empty()) RunByManifest(need932, options, &tally);
+    std::wstring byManifestFolder = SystemDrive() + L"\\" + kByManifest;
+    RemoveTree(byManifestFolder);
+    for (const std::wstring& folder : {places.root, byManifestFolder})
+        if (FileExists(folder)) {
+            ++tally.failed;
+            Say("FAILED           cleanup -- " + Utf8(folder) + " could not be removed");
+        }
     Say("minimum: " + std::to_string(tally.minimum) + " cases must pass here" +
         (elevated ? "" : "; this run is not elevated (run it from an administrator's prompt)"));
     Say(std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) + " failed, " +

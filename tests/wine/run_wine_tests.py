@@ -344,8 +344,9 @@ def run_pass(prefix, each, args):
     keys_before, files_before = traces_left(prefix, args)
     save, check = profile_in_use(prefix, prefix.run_report("e2e")) if each.in_use else (None, None)
     started = time.monotonic()
-    selection = ["--case", each.case] if each.case else ["--only", each.only or args.k] \
-        if each.only or args.k else []
+    selection = ["--case", each.case] if each.case else []
+    if not each.case and (each.only or args.k):
+        selection = ["--only", each.only or args.k]
     failures, report, details, trace, problems = run_e2e(prefix, each, args, selection, save)
     if failures:
         report, retried, more = retry_after_desktop_crash(prefix, each, args, report, details,

@@ -232,7 +232,13 @@ class Prefix:
         record = self.unix_path("C:\\started.txt")
         if os.path.exists(record):
             os.remove(record)
-        return lambda: open(record).read() if os.path.exists(record) else ""
+
+        def started():
+            if not os.path.exists(record):
+                return ""
+            with open(record) as f:
+                return f.read()
+        return started
 
     def _wine(self, args, log_name, debug="-all", dismiss=True, timeout=None, env=None,
               stdout=None, during=None):

@@ -32,7 +32,7 @@ BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build")
 def make_prefix(display):
     print("Setting up a 32-bit Wine prefix ...", flush=True)  # two boots of 180 s at most
     try:
-        prefix = wine.open_prefix(os.path.join(BUILD, "win32"), display.name, wine.wine32)
+        prefix = wine.Prefix(os.path.join(BUILD, "win32"), display.name, wine.wine32)
         print("Program: the shipped PE32, build/win32/FinishSetup.exe, under %s\n"
               % prefix.wine.description)
         return prefix
@@ -95,7 +95,7 @@ def main():
         ])
         run = lines[0].split(" ")
         print("  exit code " + run[1])
-        for at in range(6, len(run), 3):  # "box TEXT CAPTION", each in hex UTF-8
+        for at in range(2, len(run), 3):  # "box TEXT CAPTION", each in hex UTF-8
             text, caption = (wine.unhexed(field).decode("utf-8") for field in run[at + 1:at + 3])
             print("  message box [%s]: %s" % (caption, text.replace("\n", " ")))
         show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])

@@ -33,15 +33,11 @@ std::wstring Spaced()
     return places.root + L"\\Sample Cal";  // unquoted, "{root}\Sample.exe" would run
 }
 
-std::string Utf16(const std::wstring& text)
-{
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-}
-
 // A string value as the wide API reads it back: its text and its zero.
 Value Sz(const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ)
 {
-    return {name, type, Utf16(text + L'\0')};
+    return {name, type,
+            std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * 2 + 2)};
 }
 
 Write Text(const std::wstring& key, const std::wstring& name, const std::wstring& text,
@@ -160,17 +156,6 @@ Case With(Case c, const std::function<void(Case&)>& change)
     return c;
 }
 
-// A name the program refuses as a link's file name: the shortcut warning, no link anywhere,
-// the entry rewritten all the same.
-Case RefusedName(const std::string& title, const std::wstring& app)
-{
-    return With(Named(title), [app](Case& c) {
-        ForApp(c, app);
-        c.expect.boxes = {{kShortcutWarning, app}};
-        c.expect.startup = c.expect.desktop = std::nullopt;
-    });
-}
-
 }  // namespace
 
 Expected Typical(const std::wstring& app)
@@ -237,8 +222,15 @@ std::vector<Case> MakeCases()
             NothingWritten(c);
         });
     };
-    auto refused = [&cases](const std::string& name, const std::wstring& app) {
-        cases.push_back(RefusedName(name, app));
+    // A name the program refuses as a link's file name: the shortcut warning, no link anywhere,
+    // the entry rewritten all the same.
+    auto refused = [&](const std::string& name, const std::wstring& app, UINT codePage = 0) {
+        add(name, [&](Case& c) {
+            ForApp(c, app);
+            c.codePage = codePage;
+            c.expect.boxes = {{kShortcutWarning, app}};
+            c.expect.startup = c.expect.desktop = std::nullopt;
+        });
     };
 
     // The command line and the settings.
@@ -388,8 +380,7 @@ std::vector<Case> MakeCases()
         c.registry = Installed(std::nullopt);
         NothingWritten(c, {{kInstallPathWarning, kApp}});
     });
-    cases.push_back(With(RefusedName("shortcut warning in Japanese under code page 1252", L"A|B"),
-                         [](Case& c) { c.codePage = 1252; }));
+    refused("shortcut warning in Japanese under code page 1252", L"A|B", 1252);
     add("window station no user can see, no install path: ends at once, no box", [](Case& c) {
         c.hidden = true;
         c.registry = Installed(std::nullopt);

@@ -15,8 +15,8 @@ struct Places {
 };
 extern Places places;
 
-// A registry value the case writes before the run: through the ANSI API in the code page (the
-// case is skipped where the code page cannot hold it), through the wide API, or as bytes.
+// A registry value the case writes before the run: as text the ANSI API writes in the code page
+// (the case is skipped where it cannot hold it), any text, or bytes.
 enum class Api { Ansi, Wide, Bytes };
 struct Write {
     std::wstring key, name;

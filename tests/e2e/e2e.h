@@ -14,7 +14,6 @@
 // Text: UTF-8 for reports, UTF-16 for the API, the ANSI code page where the program reads.
 std::string Utf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
-std::wstring FromCodePage(const std::string& bytes, UINT codePage = CP_ACP);
 // The text in the ANSI code page; false when the code page has no exact form for it.
 bool ToCodePage(const std::wstring& text, std::string* bytes);
 std::string Hex(const std::string& bytes);
@@ -27,8 +26,8 @@ int RecordStart();
 bool IsRecorder();
 const wchar_t* const kStartedVariable = L"FINISHSETUP_E2E_STARTED";
 
-// A process started with an exact command line and waited for. desktop: empty for the
-// caller's, or "station\desktop". Each message box it shows is read and dismissed.
+// A process started with an exact command line and waited for. cwd, desktop: empty for the
+// caller's; desktop else "station\desktop". Each message box it shows is read and dismissed.
 struct Box {
     std::wstring text, caption;
 };
@@ -37,7 +36,6 @@ struct Run {
     DWORD exitCode = 0;
     DWORD processId = 0;
     double seconds = 0;
-    SIZE_T peakKb = 0;  // the peak working set
     std::vector<Box> boxes;
 };
 Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::wstring& commandLine,
@@ -66,7 +64,6 @@ struct Value {
 bool operator==(const Value& a, const Value& b);
 REGSAM ViewFlag(int view);  // 32, 64 or 0 for the program's own
 std::optional<std::vector<Value>> ReadKey(const std::wstring& key, int view);
-bool KeyExists(const std::wstring& key, int view);
 LONG DeleteKey(const std::wstring& key, int view);
 
 std::wstring SpecialFolder(int csidl);

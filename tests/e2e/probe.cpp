@@ -1,23 +1,22 @@
 // The Wine runner's helper role (e2e.exe --probe IN OUT): it reads commands from a file, one a
 // line, fields separated by tabs and every field but the first hex-encoded UTF-8, and writes one
 // result line per command to an output file:
-//   run EXE CWD CMDLINE  -> "exit N ms T kb M" and " box TEXT CAPTION" for each message box (in
-//                           hex UTF-8), answered: starts EXE with exactly CMDLINE in CWD and
-//                           waits; T: milliseconds from start to exit, M: its peak working set.
-//                           An empty EXE ("-"): no module name, as Windows starts an uninstall
-//                           command
+//   run EXE CWD CMDLINE  -> "exit N" and " box TEXT CAPTION" for each message box (hex UTF-8),
+//                           answered: starts EXE with exactly CMDLINE in CWD and waits. An empty
+//                           EXE ("-"): no module name, as Windows starts an uninstall command
 //   dump KEY [V]         -> "missing" | "key" and " NAME,TYPE,DATA" for each value of HKLM\KEY
 //                           as the wide API reads it (NAME in hex UTF-8, DATA its bytes in hex);
 //                           V: the registry view, 32 or 64 (default: the helper's own)
 //   folder CSIDL         -> "folder PATH"   (CSIDL in decimal, PATH in hex UTF-8)
 //   subkeys KEY [V]      -> "missing" | "subkeys" and " NAME" for each subkey (hex UTF-8)
 // Copied under any other name than e2e.exe, the program stands in for another program: it
-// appends its module path, working directory and command line, hex-encoded UTF-8, as one line
-// to the file that FINISHSETUP_E2E_STARTED names, or to C:\started.txt.
+// appends its module path and working directory, hex-encoded UTF-8, as one line to the file
+// that FINISHSETUP_E2E_STARTED names, or to C:\started.txt.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,13 +27,9 @@ namespace {
 std::vector<std::string> SplitFields(const std::string& line)
 {
     std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab - start));
-        if (tab == std::string::npos) return fields;
-        start = tab + 1;
-    }
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+    return fields;
 }
 
 std::wstring Field(const std::vector<std::string>& f, std::size_t at)
@@ -52,9 +47,7 @@ std::string RunCommand(const std::vector<std::string>& f)
 {
     Run run = StartAndWatch(Field(f, 1), Field(f, 2), Field(f, 3), L"", INFINITE);
     if (!run.error.empty()) return "error " + run.error;
-    std::string out = "exit " + std::to_string(run.exitCode) + " ms " +
-                      std::to_string(static_cast<long>(run.seconds * 1000)) + " kb " +
-                      std::to_string(run.peakKb);
+    std::string out = "exit " + std::to_string(run.exitCode);
     for (const Box& box : run.boxes)
         out += " box " + Hex(Utf8(box.text)) + " " + Hex(Utf8(box.caption));
     return out;
@@ -108,16 +101,11 @@ int RecordStart()
     wchar_t module[MAX_PATH], directory[MAX_PATH];
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     GetCurrentDirectoryW(MAX_PATH, directory);
-    std::string line = "started";
-    for (const std::string& field : {Utf8(module), Utf8(directory), Utf8(GetCommandLineW())})
-        line += " " + Hex(field);
     wchar_t record[MAX_PATH] = L"C:\\started.txt";
     GetEnvironmentVariableW(kStartedVariable, record, MAX_PATH);
-    FILE* out = _wfopen(record, L"ab");
-    if (out == nullptr) return 1;
-    std::fprintf(out, "%s\n", line.c_str());
-    std::fclose(out);
-    return 0;
+    std::ofstream out(record, std::ios::app | std::ios::binary);
+    out << Hex(Utf8(module)) << ' ' << Hex(Utf8(directory)) << '\n';
+    return out.flush().good() ? 0 : 1;
 }
 
 bool IsRecorder()
@@ -131,17 +119,9 @@ bool IsRecorder()
 
 int RunProbe(const std::wstring& commands, const std::wstring& results)
 {
-    FILE* in = _wfopen(commands.c_str(), L"rb");
-    FILE* out = _wfopen(results.c_str(), L"wb");
-    if (in == nullptr || out == nullptr) return 2;
-    char line[1 << 16];
-    while (std::fgets(line, sizeof line, in)) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        if (text.empty()) continue;
-        std::fprintf(out, "%s\n", Perform(SplitFields(text)).c_str());
-    }
-    std::fclose(out);
-    std::fclose(in);
-    return 0;
+    std::ifstream in(commands.c_str(), std::ios::binary);
+    std::ofstream out(results.c_str(), std::ios::binary);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out << Perform(SplitFields(line)) << '\n';
+    return in.eof() && out.flush().good() ? 0 : 2;
 }

@@ -1,11 +1,10 @@
 // What the cases do through the Windows API: start the program and answer its message boxes,
 // read shortcuts and registry keys, and handle files and folders.
 #include <windows.h>
-#include <psapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <fstream>
 
 #include "e2e.h"
 
@@ -64,7 +63,7 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     PROCESS_INFORMATION process = {};
     ULONGLONG started = GetTickCount64();
     if (!CreateProcessW(exe.empty() ? nullptr : exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0,
-                        nullptr, cwd.c_str(), &startup, &process)) {
+                        nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
         run.error = "CreateProcess failed: " + std::to_string(GetLastError());
         return run;
     }
@@ -81,9 +80,6 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     }
     run.seconds = static_cast<double>(GetTickCount64() - started) / 1000;
     GetExitCodeProcess(process.hProcess, &run.exitCode);
-    PROCESS_MEMORY_COUNTERS memory = {};
-    K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
-    run.peakKb = memory.PeakWorkingSetSize / 1024;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;
@@ -244,11 +240,6 @@ std::optional<std::vector<Value>> ReadKey(const std::wstring& key, int view)
     return values;
 }
 
-bool KeyExists(const std::wstring& key, int view)
-{
-    return ReadKey(key, view).has_value();
-}
-
 LONG DeleteKey(const std::wstring& key, int view)
 {
     HKEY opened;
@@ -276,21 +267,14 @@ bool FileExists(const std::wstring& path)
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (file == nullptr) return false;
-    bool whole = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && whole;
+    std::ofstream file(path.c_str(), std::ios::binary);
+    return file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 std::string ReadBytes(const std::wstring& path)
 {
-    std::string bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    char buffer[4096];
-    for (std::size_t read; file != nullptr && (read = std::fread(buffer, 1, 4096, file)) > 0;)
-        bytes.append(buffer, read);
-    if (file != nullptr) std::fclose(file);
-    return bytes;
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::wstring ParentOf(const std::wstring& path)

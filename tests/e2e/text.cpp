@@ -2,18 +2,20 @@
 
 #include "e2e.h"
 
-std::string Utf8(const std::wstring& text)
+namespace {
+
+std::string Encode(const std::wstring& text, UINT codePage)
 {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+    int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr,
                                    0, nullptr, nullptr);
-    std::string utf8(size > 0 ? size : 0, '\0');
+    std::string bytes(size > 0 ? size : 0, '\0');
     if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
-                            nullptr, nullptr);
-    return utf8;
+        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
+                            size, nullptr, nullptr);
+    return bytes;
 }
 
-std::wstring FromCodePage(const std::string& bytes, UINT codePage)
+std::wstring Decode(const std::string& bytes, UINT codePage)
 {
     int size =
         MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
@@ -24,20 +26,22 @@ std::wstring FromCodePage(const std::string& bytes, UINT codePage)
     return wide;
 }
 
+}  // namespace
+
+std::string Utf8(const std::wstring& text)
+{
+    return Encode(text, CP_UTF8);
+}
+
 std::wstring FromUtf8(const std::string& text)
 {
-    return FromCodePage(text, CP_UTF8);
+    return Decode(text, CP_UTF8);
 }
 
 bool ToCodePage(const std::wstring& text, std::string* bytes)
 {
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    bytes->assign(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &(*bytes)[0],
-                            size, nullptr, nullptr);
-    return FromCodePage(*bytes) == text;
+    *bytes = Encode(text, CP_ACP);
+    return Decode(*bytes, CP_ACP) == text;
 }
 
 std::string Hex(const std::string& bytes)

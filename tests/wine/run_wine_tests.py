@@ -77,15 +77,6 @@ def parse_details(text):
     return details
 
 
-def trace_boxes(trace, pids):
-    """The texts of the boxes the processes showed, from the +msgbox trace."""
-    texts = []
-    for line in trace.splitlines():
-        if line[:4] in pids and "trace:msgbox:MSGBOX_OnInit" in line:
-            texts += wine.message_box_texts(line)
-    return texts
-
-
 def cross_check(prefix, details, trace):
     """What e2e.exe read through the Windows API, read again by Linux tools: each link by
     lnkinfo (its ANSI strings in the case's code page), each box's text in Wine's own trace.
@@ -98,11 +89,11 @@ def cross_check(prefix, details, trace):
                 problems.append("%s: lnkinfo reads %s, e2e.exe %s" % (
                     case, read, (target, workdir, description)))
         boxes = [text for text, _ in seen["box"]]
-        traced = trace_boxes(trace, set(seen["pid"]))
+        traced = wine.message_box_texts("\n".join(  # the boxes that the case's processes showed
+            line for line in trace.splitlines() if line[:4] in seen["pid"]))
         if boxes != traced:
             problems.append("%s: the +msgbox trace shows %s, e2e.exe read %s" % (case, traced, boxes))
     return problems
-
 
 
 def expect_no_empty_key_name(details, trace):
@@ -147,7 +138,7 @@ class Mode:
 
 
 MODES = {
-    "wine64": Mode(lambda workdir: wine.wine64(), "amd64-unicode", "C:\\Program Files"),
+    "wine64": Mode(wine.wine64, "amd64-unicode", "C:\\Program Files"),
     "wine32": Mode(wine.wine32, "x86-unicode", "C:\\Program Files", 1500),
     "wow64": Mode(wine.wow64, "x86-unicode", "C:\\Program Files (x86)", 1500),
 }
@@ -194,7 +185,7 @@ def run_installer_life_cycle(prefix, folders, args):
     calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
     lines, trace = prefix.probe([wine.run_command(SETUP, "C:\\", '"%s" /S' % SETUP)],
                                 debug="+msgbox")
-    assert lines[0].split()[:2] == ["exit", "0"] and " box " not in lines[0], lines
+    assert lines == ["exit 0"], lines  # and no box
     assert wine.message_box_texts(trace) == [], trace
     (product, entry, _), files, links = installed_calendar(prefix, folders, calendar_dir)
     assert product == [value("InstallPath", calendar_dir + "\0")], product
@@ -207,7 +198,7 @@ def run_installer_life_cycle(prefix, folders, args):
 
     # A program where the unquoted command's first space would end its name: anyone may put
     # one at C:\\Program.exe on Windows, and it would run as the administrator who uninstalls.
-    started = prefix.place_recorder(PLANTED)
+    shutil.copy(os.path.join(prefix.drive_c, "e2e.exe"), prefix.unix_path(PLANTED))
     code, log = prefix.call(["uninstaller", "--remove", CALENDAR], "uninstaller")
     assert code == 0, log[-2000:]
     # The uninstaller runs on from a copy of itself in the temporary folder: wait for it.
@@ -221,12 +212,13 @@ def run_installer_life_cycle(prefix, folders, args):
     assert not os.path.exists(prefix.unix_path(calendar_dir)), os.listdir(
         prefix.unix_path(calendar_dir))
     os.remove(prefix.unix_path(PLANTED))
-    assert started() == "", started()
+    record = prefix.unix_path("C:\\started.txt")  # where the planted copy records each start
+    assert not os.path.exists(record), open(record).read()
 
 
 def make_prefix(args, display, user):
     started = time.monotonic()
-    prefix = wine.open_prefix(args.build, display.name, MODES[args.wine].make, user)
+    prefix = wine.Prefix(args.build, display.name, MODES[args.wine].make, user)
     print("wine: %s; program: %s; user: %s; prefix ready in %.1f s" % (
         prefix.wine.description, os.path.join(args.build, "FinishSetup.exe"),
         user or "the environment's", time.monotonic() - started), flush=True)
@@ -306,8 +298,7 @@ def profile_in_use(prefix, report_path):
     """A hidden system desktop.ini in Startup, as real profiles have; returns what saves a file
     on the Desktop once the first case has run (if the run lasts that long), and the check of
     both afterwards, which removes them."""
-    startup, desktop = [prefix.unix_path(wine.unhexed(line.split(" ")[1]).decode("utf-8"))
-                        for line in prefix.probe([["folder", "7"], ["folder", "16"]])[0]]
+    startup, desktop = prefix.user_folders()
     ini, saved = os.path.join(startup, "desktop.ini"), os.path.join(desktop, "download.txt")
     with open(ini, "w") as f:
         f.write("[.ShellClassInfo]\r\n")
@@ -342,7 +333,7 @@ def profile_in_use(prefix, report_path):
 def run_pass(prefix, each, args):
     """One run of e2e.exe; returns its report's case lines and the problems found."""
     keys_before, files_before = traces_left(prefix, args)
-    save, check = profile_in_use(prefix, prefix.run_report("e2e")) if each.in_use else (None, None)
+    save, check = profile_in_use(prefix, os.path.join(prefix.root, "e2e.out")) if each.in_use else (None, None)
     started = time.monotonic()
     selection = ["--case", each.case] if each.case else []
     if not each.case and (each.only or args.k):
@@ -397,13 +388,9 @@ def run_all(args, display):
             lines += pass_lines
             problems += pass_problems
         if args.installer:
-            prefix = prefixes[None]
-            lines_, _ = prefix.probe([["folder", "7"], ["folder", "16"]])
-            folders = [prefix.unix_path(wine.unhexed(line.split(" ")[1]).decode("utf-8"))
-                       for line in lines_]
             started = time.monotonic()
             try:
-                run_installer_life_cycle(prefix, folders, args)
+                run_installer_life_cycle(prefixes[None], prefixes[None].user_folders(), args)
                 print("ok      %5.1f s  installer: silent install, then removal through Wine's "
                       "uninstaller" % (time.monotonic() - started), flush=True)
             except Exception:

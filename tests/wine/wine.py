@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+from dataclasses import dataclass, field
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
@@ -18,40 +19,24 @@ WINESERVER64 = "/usr/lib/wine/wineserver64"  # serves 32-bit clients as well
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+@dataclass
 class Wine:
     """One way to start Wine: its loader, its server, what both need in their environment,
     how long a Wine call may take (qemu makes the 32-bit one about ten times slower), and how
-    long the prefix's first boot may take (8 s here for wine64, 15 to 38 s under qemu) before
-    it is tried again on a fresh prefix: once more, or twice under qemu, where a boot hangs
-    now and then, and twice in a row was seen once."""
-
-    def __init__(self, description, loader, server, env=None, timeout=120, boot_attempts=2,
-                 wow64=False):
-        self.description = description
-        self.wow64 = wow64  # a 64-bit prefix that runs 32-bit programs
-        self.loader = loader
-        self.server = server
-        self.env = env or {}
-        self.timeout = timeout
-        self.boot_timeout = 180
-        self.boot_attempts = boot_attempts
+    often the prefix's first boot is tried on a fresh prefix: twice, or three times under qemu,
+    where a boot hangs now and then, and twice in a row was seen once. A boot may take 180 s
+    (8 s here for wine64, 15 to 38 s under qemu)."""
+    description: str
+    loader: str
+    server: str
+    env: dict = field(default_factory=dict)
+    timeout: int = 120
+    boot_attempts: int = 2
+    wow64: bool = False  # a 64-bit prefix that runs 32-bit programs
 
 
-def wine64():
+def wine64(workdir=None):
     return Wine("wine64", WINE, WINESERVER)
-
-
-def open_prefix(build_dir, display, make_wine, user=None):
-    """A prefix whose Wine make_wine(workdir) chooses, its runtime (if any) kept with the
-    prefix, so that closing the prefix removes both. user: the profile's user name, when not
-    the environment's."""
-    root = tempfile.mkdtemp(prefix="finishsetup-wine-")
-    try:
-        chosen = make_wine(os.path.join(root, "qemu"))
-    except BaseException:
-        shutil.rmtree(root, ignore_errors=True)
-        raise
-    return Prefix(build_dir, display, chosen, root, user)
 
 
 def runs_i386_directly():
@@ -156,32 +141,33 @@ class Display:
 
 
 class Prefix:
-    """One prefix per test run: wineboot takes seconds, so every case reuses it. Wine names
-    the profile's folder, C:\\users\\<user>, after $USER."""
+    """One prefix per test run: wineboot takes seconds, so every case reuses it. Its Wine is
+    what make_wine(workdir) chooses, its runtime (if any) kept with the prefix, so that closing
+    the prefix removes both. user: the profile's user name, when not the environment's (Wine
+    names the profile's folder, C:\\users\\<user>, after $USER)."""
 
-    def __init__(self, build_dir, display=None, wine=None, root=None, user=None):
-        self.wine = wine or wine64()
-        self.root = root or tempfile.mkdtemp(prefix="finishsetup-wine-")
+    def __init__(self, build_dir, display=None, make_wine=wine64, user=None):
+        self.root = tempfile.mkdtemp(prefix="finishsetup-wine-")
         self.drive_c = os.path.join(self.root, "prefix", "drive_c")
-        home = os.path.join(self.root, "home")
-        os.makedirs(home)
         self.env = dict(os.environ)
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE", "WINEARCH", "WINELOADER"):
             self.env.pop(name, None)
         self.env.update({
             "WINEPREFIX": os.path.join(self.root, "prefix"),
-            "HOME": home,
+            "HOME": os.path.join(self.root, "home"),
             "LC_ALL": "ja_JP.UTF-8",
             "LANG": "ja_JP.UTF-8",
             "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree=d;mshtml=d;winedbg.exe=d",
             "WINEDEBUG": "-all",
         })
-        self.env.update(self.wine.env)
         if user:
             self.env["USER"] = user
         if display:
             self.env["DISPLAY"] = display
         try:
+            self.wine = make_wine(os.path.join(self.root, "qemu"))
+            self.env.update(self.wine.env)
+            os.makedirs(self.env["HOME"])
             self._boot()
             shutil.copy(os.path.join(build_dir, "e2e.exe"), self.drive_c)
         except BaseException:
@@ -195,8 +181,8 @@ class Prefix:
         and leave it waiting."""
         for attempt in range(self.wine.boot_attempts):
             try:
-                code, log = self._wine(["wineboot", "-i"], "wineboot", dismiss=False,  # closes itself
-                                       timeout=self.wine.boot_timeout)
+                code, log = self.call(["wineboot", "-i"], "wineboot", dismiss=False,  # closes itself
+                                      timeout=180)
                 if code != 0 or not self._booted():
                     raise RuntimeError("wineboot ended (%d) without a whole prefix: %s"
                                        % (code, log[-1000:]))
@@ -224,27 +210,12 @@ class Prefix:
         os.makedirs(self.unix_path(directory), exist_ok=True)
         shutil.copy(self.program, self.unix_path(directory + "\\FinishSetup.exe"))
 
-    def place_recorder(self, path):
-        """A program at path that records each start in C:\\started.txt (the helper, under
-        another name); returns what reads and clears that record."""
-        os.makedirs(os.path.dirname(self.unix_path(path)), exist_ok=True)
-        shutil.copy(os.path.join(self.drive_c, "e2e.exe"), self.unix_path(path))
-        record = self.unix_path("C:\\started.txt")
-        if os.path.exists(record):
-            os.remove(record)
-
-        def started():
-            if not os.path.exists(record):
-                return ""
-            with open(record) as f:
-                return f.read()
-        return started
-
-    def _wine(self, args, log_name, debug="-all", dismiss=True, timeout=None, env=None,
-              stdout=None, during=None):
-        """dismiss: press Return in every window that shows (Wine's uninstaller's and the NSIS
-        uninstaller's pages); stdout: a file for the program's own output, apart from Wine's
-        trace; during: called now and then while it runs."""
+    def call(self, args, log_name, debug="-all", dismiss=True, timeout=None, env=None,
+             stdout=None, during=None):
+        """Runs a Wine program (wine's own, or a path inside the prefix) to its end; returns its
+        exit code and Wine's output. dismiss: press Return in every window that shows (Wine's
+        uninstaller's and the NSIS uninstaller's pages); stdout: a file for the program's own
+        output, apart from Wine's trace; during: called now and then while it runs."""
         env = dict(self.env, WINEDEBUG=debug, **(env or {}))
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out, open(stdout or os.devnull, "wb") as own:
@@ -265,11 +236,6 @@ class Prefix:
         with open(log, "rb") as f:
             return process.returncode, f.read().decode("utf-8", "replace")
 
-    def call(self, args, log_name):
-        """Runs a Wine program (wine's own, or a path inside the prefix) to its end, dismissing
-        any window it shows; returns its exit code and its output."""
-        return self._wine(args, log_name)
-
     def set_string(self, key, name, data):
         """A REG_SZ value under HKEY_LOCAL_MACHINE, by Wine's reg.exe."""
         code, log = self.call(["reg", "add", "HKLM\\" + key, "/v", name, "/t", "REG_SZ", "/d",
@@ -277,15 +243,12 @@ class Prefix:
         if code != 0:
             raise RuntimeError("reg add %s: %s" % (key, log[-500:]))
 
-    def run_report(self, log_name):
-        return os.path.join(self.root, log_name + ".out")
-
     def run_e2e(self, args, log_name, debug, env=None, timeout=1200, during=None):
         """e2e.exe with args, which answers the program's boxes itself; returns its exit code,
         its report and Wine's trace."""
-        report = self.run_report(log_name)
-        code, trace = self._wine(["C:\\e2e.exe"] + args, log_name, debug, dismiss=False,
-                                 timeout=timeout, env=env, stdout=report, during=during)
+        report = os.path.join(self.root, log_name + ".out")
+        code, trace = self.call(["C:\\e2e.exe"] + args, log_name, debug, dismiss=False,
+                                timeout=timeout, env=env, stdout=report, during=during)
         with open(report, "rb") as f:
             return code, f.read().decode("utf-8", "replace"), trace
 
@@ -305,12 +268,17 @@ class Prefix:
         result = os.path.join(self.drive_c, "probe-out.txt")
         if os.path.exists(result):
             os.remove(result)
-        code, trace = self._wine(["C:\\e2e.exe", "--probe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
-                                 "probe-%d" % self.calls, debug, dismiss=False, env=env)
+        code, trace = self.call(["C:\\e2e.exe", "--probe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
+                                "probe-%d" % self.calls, debug, dismiss=False, env=env)
         if code != 0 or not os.path.exists(result):
             raise RuntimeError("e2e.exe --probe failed (%d): %s" % (code, trace[-2000:]))
         with open(result) as f:
             return f.read().splitlines(), trace
+
+    def user_folders(self):
+        """The Startup folder and the Desktop, as paths on this side."""
+        lines, _ = self.probe([["folder", "7"], ["folder", "16"]])
+        return [self.unix_path(unhexed(line.split(" ")[1]).decode("utf-8")) for line in lines]
 
     def stop_server(self):
         """Kills the prefix's processes and waits for its server to go: a new prefix at the
@@ -336,7 +304,8 @@ class Prefix:
                 pass
 
     def close(self):
-        self.stop_server()
+        if hasattr(self, "wine"):  # else make_wine failed: no server to stop
+            self.stop_server()
         shutil.rmtree(self.root, ignore_errors=True)
 
 

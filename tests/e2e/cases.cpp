@@ -52,6 +52,8 @@ Settings Names(const std::wstring& app, const std::wstring& company = kCompany)
             Settings::Ansi, ""};
 }
 
+typedef std::vector<std::pair<std::wstring, std::wstring>> Entry;  // names and texts
+
 // A calendar installation: its InstallPath, and its uninstall entry with DisplayName and
 // UninstallString (or the entry values given). By default the application App of Firm, in Cal.
 struct Installation {
@@ -59,7 +61,7 @@ struct Installation {
     std::wstring app = kApp;
     DWORD type = REG_SZ;
     Api api = Api::Ansi;
-    std::optional<std::vector<std::pair<std::wstring, std::wstring>>> entry;
+    std::optional<Entry> entry = std::nullopt;  // none: DisplayName and the old command
     std::wstring company = kCompany;
     std::wstring root = L"SOFTWARE\\";
     int view = 0;
@@ -71,19 +73,11 @@ std::vector<Write> Installed(const Installation& i)
     if (i.installPath)
         writes.push_back(Text(ProductKey(i.app, i.company, i.root), L"InstallPath", *i.installPath,
                               i.type, i.api, i.view));
-    auto entry = i.entry.value_or(std::vector<std::pair<std::wstring, std::wstring>>{
-        {L"DisplayName", i.app}, {L"UninstallString", kOldCommand}});
-    for (const auto& value : entry)
+    for (const auto& value :
+         i.entry.value_or(Entry{{L"DisplayName", i.app}, {L"UninstallString", kOldCommand}}))
         writes.push_back(
             Text(EntryKey(i.app, i.root), value.first, value.second, REG_SZ, Api::Ansi, i.view));
     return writes;
-}
-
-std::vector<Write> Installed(const std::optional<std::wstring>& installPath)
-{
-    Installation i;
-    i.installPath = installPath;
-    return Installed(i);
 }
 
 // The case for an application of another name: its settings name it, it is installed under
@@ -92,10 +86,8 @@ void ForApp(Case& c, const std::wstring& app, bool withInstallPath = true)
 {
     c.app = app;
     c.settings = Names(app);
-    Installation i;
-    if (!withInstallPath) i.installPath.reset();
-    i.app = app;
-    c.registry = Installed(i);
+    c.registry = Installed(
+        {.installPath = withInstallPath ? Cal() : std::optional<std::wstring>(), .app = app});
     c.expect = Typical(app);
 }
 
@@ -119,10 +111,7 @@ std::vector<Value> Untouched(const std::wstring& app = kApp)
 void InCafe(Case& c, UINT codePage)
 {
     c.codePage = codePage;
-    Installation i;
-    i.installPath = places.root + L"\\Caf\u00e9";
-    i.api = Api::Wide;
-    c.registry = Installed(i);
+    c.registry = Installed({.installPath = places.root + L"\\Caf\u00e9", .api = Api::Wide});
 }
 
 // Nothing written: no link, the entry as it was, and the boxes given.
@@ -145,7 +134,7 @@ Case Named(const std::string& name)
     Case c;
     c.name = name;
     c.settings = Names(kApp);
-    c.registry = Installed(Cal());
+    c.registry = Installed({Cal()});
     c.expect = Typical();
     return c;
 }
@@ -238,9 +227,7 @@ std::vector<Case> MakeCases()
     add("-normal", [](Case&) {});
     add("company ending in a 0x5C trail byte, key path kept whole", [](Case& c) {
         c.settings = Names(kApp, kTrailByteCompany);
-        Installation i;
-        i.company = kTrailByteCompany;
-        c.registry = Installed(i);
+        c.registry = Installed({.company = kTrailByteCompany});
     });
     add("-NORMAL", [&](Case& c) { c.command = exe + L" -NORMAL"; });
     noRun("trailing space", exe + L" -normal ");
@@ -266,18 +253,15 @@ std::vector<Case> MakeCases()
 
     // The install path and the uninstall entry.
     add("install path with trailing backslash", [](Case& c) {
-        c.registry = Installed(Cal() + L"\\");
+        c.registry = Installed({Cal() + L"\\"});
         c.expect.startup = c.expect.desktop = Link{Cal() + L"\\calendar.exe", Cal() + L"\\", kApp};
     });
     add("install path in Japanese ending in a 0x5C trail byte", [](Case& c) {
-        c.registry = Installed(places.root + L"\\" + kJapanese);
+        c.registry = Installed({places.root + L"\\" + kJapanese});
         RanIn(c, places.root + L"\\" + kJapanese);
     });
     add("install path as REG_EXPAND_SZ stays unexpanded", [](Case& c) {
-        Installation i;
-        i.installPath = L"%ProgramFiles%\\Cal";
-        i.type = REG_EXPAND_SZ;
-        c.registry = Installed(i);
+        c.registry = Installed({.installPath = L"%ProgramFiles%\\Cal", .type = REG_EXPAND_SZ});
         c.expect.entry = Rewritten(L"%ProgramFiles%\\Cal");
         c.expect.checkLinks = false;  // the shell link object may expand the variable
     });
@@ -294,21 +278,17 @@ std::vector<Case> MakeCases()
                            Text(ProductKey(), std::wstring(2000, L'N'), L"x")});
     });
     add("entry without UninstallString left alone", [](Case& c) {
-        Installation i;
-        i.entry = std::vector<std::pair<std::wstring, std::wstring>>{{L"DisplayName", kApp}};
-        c.registry = Installed(i);
+        c.registry = Installed({.entry = Entry{{L"DisplayName", kApp}}});
         c.expect.entry = {{Sz(L"DisplayName", kApp)}};
     });
     add("no uninstall entry, none created", [](Case& c) {
-        Installation i;
-        i.entry = std::vector<std::pair<std::wstring, std::wstring>>{};
-        c.registry = Installed(i);
+        c.registry = Installed({.entry = Entry{}});
         c.expect.entry = std::nullopt;
     });
     add("uninstall command quoted: started without a module name, a program at the first space "
         "never runs",
         [](Case& c) {
-            c.registry = Installed(Spaced());
+            c.registry = Installed({Spaced()});
             c.recorders = {Spaced() + L"\\Uninstall.exe", places.root + L"\\Sample.exe"};
             c.runUninstall = true;
             RanIn(c, Spaced());
@@ -317,7 +297,7 @@ std::vector<Case> MakeCases()
 
     // The shortcuts and the warnings.
     add("no install path: one warning, Startup folder still made, entry left alone", [](Case& c) {
-        c.registry = Installed(std::nullopt);
+        c.registry = Installed({std::nullopt});
         c.removeStartupFolder = true;
         NothingWritten(c, {{kInstallPathWarning, kApp}});
     });
@@ -377,13 +357,13 @@ std::vector<Case> MakeCases()
         });
     add("install path warning in Japanese under code page 1252", [](Case& c) {
         c.codePage = 1252;
-        c.registry = Installed(std::nullopt);
+        c.registry = Installed({std::nullopt});
         NothingWritten(c, {{kInstallPathWarning, kApp}});
     });
     refused("shortcut warning in Japanese under code page 1252", L"A|B", 1252);
     add("window station no user can see, no install path: ends at once, no box", [](Case& c) {
         c.hidden = true;
-        c.registry = Installed(std::nullopt);
+        c.registry = Installed({std::nullopt});
         NothingWritten(c);
     });
     add("window station no user can see: the typical run writes both links and the entry",
@@ -395,11 +375,11 @@ std::vector<Case> MakeCases()
     refused("name leaving the folder: no link above Startup or the Desktop", L"..\\..\\Cal");
     add("install path that names no folder: the warning, no link, the entry left alone",
         [](Case& c) {
-            c.registry = Installed(L"Cal");
+            c.registry = Installed({L"Cal"});
             NothingWritten(c, {{kInstallPathWarning, kApp}});
         });
     add("empty install path: the warning, no link, the entry left alone", [](Case& c) {
-        c.registry = Installed(L"");
+        c.registry = Installed({L""});
         NothingWritten(c, {{kInstallPathWarning, kApp}});
     });
     add("name outside code page 932 in a UTF-16 settings file: the look-alike's keys and links "
@@ -416,9 +396,9 @@ std::vector<Case> MakeCases()
             c.codePage = 932;
             c.programDir = c.cwd = places.cafe;
             c.command = L"\"" + places.cafe + L"\\FinishSetup.exe\" -normal";
-            Installation other;  // the product whose settings are in the look-alike folder
-            other.app = other.company = L"Wrong";
-            for (const Write& w : Installed(other)) c.registry.push_back(w);
+            // The product whose settings are in the look-alike folder.
+            for (const Write& w : Installed({.app = L"Wrong", .company = L"Wrong"}))
+                c.registry.push_back(w);
             c.expect.otherEntry = {{EntryKey(L"Wrong"), Untouched(L"Wrong")}};
         });
 
@@ -426,18 +406,13 @@ std::vector<Case> MakeCases()
     // under WOW6432Node; an installer that writes only the 64-bit view is not seen at all.
     add("32-bit view: keys written under WOW6432Node from the 64-bit view are found", [](Case& c) {
         c.wow64Only = true;
-        Installation i;
-        i.root = L"SOFTWARE\\WOW6432Node\\";
-        i.view = 64;
-        c.registry = Installed(i);
+        c.registry = Installed({.root = L"SOFTWARE\\WOW6432Node\\", .view = 64});
         c.entryKey = EntryKey(kApp, L"SOFTWARE\\WOW6432Node\\");
         c.entryView = 64;
     });
     add("keys only in the 64-bit view: install path warning, nothing rewritten", [](Case& c) {
         c.wow64Only = true;
-        Installation i;
-        i.view = 64;
-        c.registry = Installed(i);
+        c.registry = Installed({.view = 64});
         c.entryView = 64;
         NothingWritten(c, {{kInstallPathWarning, kApp}});
     });

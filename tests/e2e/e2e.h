@@ -23,7 +23,6 @@ std::string FromHex(const std::string& hex);
 // program that records how it was started.
 int RunProbe(const std::wstring& commands, const std::wstring& results);
 int RecordStart();
-bool IsRecorder();
 const wchar_t* const kStartedVariable = L"FINISHSETUP_E2E_STARTED";
 
 // A process started with an exact command line and waited for. cwd, desktop: empty for the

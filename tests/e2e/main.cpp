@@ -1,16 +1,11 @@
 // e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FILE] [--artifacts FOLDER]
 //         [--wine-as-root] PATH\FinishSetup.exe
-//
 // Runs each case of the table against FinishSetup.exe inside the Windows it runs on, and removes
-// what each case made. Where the code page is not 932, the cases that need it run again in copies
-// of e2e.exe and the program whose manifests ask for it. One line a case ("ok", "FAILED" or
-// "skipped", its name, then why or a note after " -- "), the least number of cases that must
-// pass here, and "N passed, N failed, N skipped". The exit code counts the failures, and one more
-// when the run is not elevated or fewer cases passed than that least number. --only: the cases
-// whose names hold one of the texts; --case: the case of that name. --details: for the Wine
-// runner's cross-checks (Report); --artifacts: where the links are copied for them;
-// --wine-as-root: the runner says that Wine runs as root. e2e.exe --probe IN OUT is the runner's
-// helper (probe.cpp); copied under another name, it records how it was started.
+// what each case made; where the code page is not 932, the cases that need it run again in
+// copies of e2e.exe and the program whose manifests ask for it. The exit code counts the
+// failures, and one more when the run is not elevated or fewer cases passed than the platform
+// allows. --only: the cases whose names hold a text; --details, --artifacts: what the Wine
+// runner cross-checks (Report). e2e.exe --probe IN OUT is the runner's helper (probe.cpp).
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -31,7 +26,6 @@ struct Options {
     bool wineAsRoot = false;
 };
 
-// What a run saw: its counts, and what the platform it runs on allows.
 struct Tally {
     int passed = 0, failed = 0, skipped = 0, minimum = 0;
 };
@@ -41,14 +35,13 @@ FILE* details = nullptr;
 bool onWine = false;
 bool boxesVisible = true;
 
-// A line of the report, or of the details where file says so.
 void Say(const std::string& line, FILE* file = out)
 {
     if (file != nullptr) std::fprintf(file, "%s\n", line.c_str());
     if (file != nullptr) std::fflush(file);
 }
 
-// A case's line, counted by its first word: ok, FAILED or skipped.
+// A case's line, counted by its first word.
 void Count(const std::string& line, Tally* tally)
 {
     Say(line);
@@ -100,7 +93,6 @@ std::wstring SystemDrive()
     return drive;
 }
 
-// Where the code page 932 pass runs.
 std::wstring ByManifestFolder()
 {
     return SystemDrive() + L"\\FinishSetupE2E-932";
@@ -133,7 +125,6 @@ void SayPlatform(bool elevated, bool say)
     Say(std::string("wine: ") + (wineVersion != nullptr ? wineVersion() : "no"));
 }
 
-// The cases' own folders, and the program copied where they start it.
 bool SetUpPlaces(const std::wstring& program)
 {
     places.root = SystemDrive() + L"\\FinishSetupE2E";
@@ -325,15 +316,13 @@ void OpenLink(const std::wstring& link)
         Sleep(100);
 }
 
-// What the Wine runner cross-checks: the case's code page, the program's process ids as Wine's
-// +pid trace writes them, the boxes read, and a copy of each link with what was read from it.
+// What the Wine runner cross-checks: the case's code page, the program's process ids, the boxes
+// read, and a copy of each link with what was read from it.
 void Report(const Case& c, const Outcome& o, const Options& options, int index)
 {
     std::string lines = "case " + c.name + "\ncodepage " + std::to_string(GetACP());
     for (const Run& run : o.runs) {
-        char pid[16];
-        std::snprintf(pid, sizeof pid, "\npid %04lx", static_cast<unsigned long>(run.processId));
-        lines += pid;
+        lines += "\npid " + std::to_string(run.processId);
         for (const Box& box : run.boxes)
             lines += "\nbox " + Hex(Utf8(box.text)) + " " + Hex(Utf8(box.caption));
     }
@@ -662,7 +651,9 @@ int RunCases(const Options& options)
 
 int main()
 {
-    if (IsRecorder()) return RecordStart();
+    std::wstring self = SelfPath();  // under another name, a stand-in for another program
+    if (lstrcmpiW(self.substr(self.rfind(L'\\') + 1).c_str(), L"e2e.exe") != 0)
+        return RecordStart();
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (count == 4 && std::wstring(args[1]) == L"--probe") return RunProbe(args[2], args[3]);

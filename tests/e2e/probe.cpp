@@ -108,15 +108,6 @@ int RecordStart()
     return out.flush().good() ? 0 : 1;
 }
 
-bool IsRecorder()
-{
-    wchar_t module[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-    const wchar_t* name = module + length;
-    while (name > module && name[-1] != L'\\') --name;
-    return lstrcmpiW(name, L"e2e.exe") != 0;
-}
-
 int RunProbe(const std::wstring& commands, const std::wstring& results)
 {
     std::ifstream in(commands.c_str(), std::ios::binary);

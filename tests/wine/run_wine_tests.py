@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""Runs the end-to-end cases under a Wine: e2e.exe, the test program that holds the case table
-and runs every case inside Windows, against FinishSetup.exe of the same build: the x64 build
-under wine64 (--wine wine64), or the shipped PE32 in a 32-bit prefix (wine32) or in a 64-bit
-prefix, as on 64-bit Windows (wow64). This side does only what the host alone can do: it makes
-the prefixes (the other user, the other locale), the display and qemu; runs e2e.exe in each;
-cross-checks what e2e.exe read against Linux tools (lnkinfo on the links, Wine's +msgbox and
-+reg traces); and drives the example installer's life cycle."""
+"""Runs e2e.exe, which holds the case table and runs each case inside Windows, under a Wine:
+the x64 build under wine64, or the shipped PE32 in a 32-bit prefix (wine32) or in a 64-bit
+prefix, as on 64-bit Windows (wow64). This side does what only the host can: it makes the
+prefixes (the other user, the other locale), the display and qemu; cross-checks what e2e.exe
+read with Linux tools (lnkinfo, Wine's +msgbox and +reg traces); and drives the example
+installer's life cycle."""
 import argparse
 import os
 import re
@@ -30,15 +29,13 @@ EN_US = "en_US.UTF-8"  # code page 1252
 
 @dataclass
 class Pass:
-    """One run of e2e.exe: in the prefix of a user, under a locale, over the cases whose names
-    hold the text only, or the one case named (all when neither), with a Wine trace; in_use: as
-    a profile in use, with a hidden desktop.ini in Startup and a file saved on the Desktop while
-    the cases run."""
+    """One run of e2e.exe: in the prefix of a user, under a locale, over the cases selected (all
+    when none), with a Wine trace; in_use: as a profile in use, with a hidden desktop.ini in
+    Startup and a file saved on the Desktop while the cases run."""
     title: str
     user: Optional[str] = None
     locale: Optional[str] = None
-    only: Optional[str] = None
-    case: Optional[str] = None
+    selection: tuple = ()  # e2e.exe's --case NAME or --only TEXT
     debug: str = "+pid,+msgbox"
     check: Optional[Callable] = None  # a further check of the trace
     wines: tuple = ("wine64", "wine32", "wow64")
@@ -64,16 +61,16 @@ def link(target, workdir, description=APP):
 
 def parse_details(text):
     """What e2e.exe wrote for the cross-checks, case by case: the code page it ran at, the
-    program's process ids, the boxes it read (text, caption) and the links (copy, target,
-    working directory, description)."""
+    program's process ids as Wine's +pid trace writes them, the boxes it read (text, caption) and
+    the links (copy, target, working directory, description)."""
     details = {}
     for line in text.splitlines():
         kind, _, rest = line.partition(" ")
         if kind == "case":
             case = details.setdefault(rest, {"codepage": [], "pid": [], "box": [], "link": []})
         else:
-            case[kind].append(rest if kind in ("codepage", "pid") else tuple(
-                wine.unhexed(field).decode("utf-8") for field in rest.split(" ")))
+            case[kind].append(rest if kind == "codepage" else "%04x" % int(rest) if kind == "pid"
+                              else tuple(wine.unhexed(f).decode("utf-8") for f in rest.split(" ")))
     return details
 
 
@@ -113,9 +110,9 @@ PASSES = [
     Pass("every case, code page 932"),
     Pass("every case, code page 1252 and 932 by manifest, a profile in use", locale=EN_US,
          in_use=True),
-    Pass("the typical run's key paths, from the +reg trace", case="-normal",
+    Pass("the typical run's key paths, from the +reg trace", selection=("--case", "-normal"),
          debug="+pid,+msgbox,+reg", check=expect_no_empty_key_name),
-    Pass("a user outside code page 932", user=ZOE, only="user outside the code page",
+    Pass("a user outside code page 932", ZOE, selection=("--only", "user outside the code page"),
          wines=("wine64", "wine32")),
 ]
 
@@ -236,13 +233,9 @@ def traces_left(prefix, args):
     but for Windows' own folder: what a pass of e2e.exe must leave as it found it."""
     views = (None, "64") if args.wine == "wow64" else (None,)
     lines, _ = prefix.probe([wine.subkeys(key, view) for key in WATCHED_KEYS for view in views])
-    files = set()
-    for folder, names, files_here in os.walk(prefix.drive_c):
-        names[:] = [n for n in names if os.path.join(folder, n) != os.path.join(prefix.drive_c,
-                                                                               "windows")]
-        files |= {os.path.relpath(os.path.join(folder, n), prefix.drive_c)
-                  for n in names + files_here}
-    return set(lines), {f for f in files if f.split(os.sep)[0] not in OWN_FILES
+    files = {os.path.relpath(os.path.join(folder, name), prefix.drive_c)
+             for folder, names, here in os.walk(prefix.drive_c) for name in names + here}
+    return set(lines), {f for f in files if f.split(os.sep)[0] not in OWN_FILES + ("windows",)
                         and not f.startswith("probe-")}
 
 
@@ -252,14 +245,22 @@ def traces_left(prefix, args):
 DESKTOP_FAILED = "The explorer process failed to start"
 
 
+def report_path(prefix):
+    return os.path.join(prefix.root, "e2e.out")
+
+
 def run_e2e(prefix, each, args, selection, during=None):
     """e2e.exe over the cases selected; returns its exit code, its report, its details, Wine's
     trace, and the problems that the cross-checks of its details and of the trace found."""
     env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
     options = ["--details", "C:\\e2e-details.txt", "--artifacts", "C:\\e2e-links"] + selection
     options += ["--wine-as-root"] if os.geteuid() == 0 else []
-    code, report, trace = prefix.run_e2e(options + ["C:\\FinishSetup.exe"], "e2e", each.debug,
-                                         env=env, timeout=MODES[args.wine].timeout, during=during)
+    code, trace = prefix.call(["C:\\e2e.exe"] + options + ["C:\\FinishSetup.exe"], "e2e",
+                              each.debug, dismiss=False,  # e2e.exe answers the boxes itself
+                              timeout=MODES[args.wine].timeout, env=env,
+                              stdout=report_path(prefix), during=during)
+    with open(report_path(prefix), "rb") as f:
+        report = f.read().decode("utf-8", "replace")
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
     with open(prefix.unix_path("C:\\e2e-details.txt"), "rb") as f:
@@ -294,7 +295,7 @@ def retry_after_desktop_crash(prefix, each, args, report, details, trace):
     return "\n".join(lines), code, problems
 
 
-def profile_in_use(prefix, report_path):
+def profile_in_use(prefix):
     """A hidden system desktop.ini in Startup, as real profiles have; returns what saves a file
     on the Desktop once the first case has run (if the run lasts that long), and the check of
     both afterwards, which removes them."""
@@ -307,8 +308,8 @@ def profile_in_use(prefix, report_path):
     made = []
 
     def save():
-        if not os.path.exists(saved) and os.path.exists(report_path):
-            with open(report_path) as f:
+        if not os.path.exists(saved) and os.path.exists(report_path(prefix)):
+            with open(report_path(prefix)) as f:
                 if re.search(r"^(ok|FAILED) ", f.read(), re.MULTILINE):
                     with open(saved, "w") as out:
                         out.write("saved by the user while the cases ran\n")
@@ -333,11 +334,9 @@ def profile_in_use(prefix, report_path):
 def run_pass(prefix, each, args):
     """One run of e2e.exe; returns its report's case lines and the problems found."""
     keys_before, files_before = traces_left(prefix, args)
-    save, check = profile_in_use(prefix, os.path.join(prefix.root, "e2e.out")) if each.in_use else (None, None)
+    save, check = profile_in_use(prefix) if each.in_use else (None, None)
     started = time.monotonic()
-    selection = ["--case", each.case] if each.case else []
-    if not each.case and (each.only or args.k):
-        selection = ["--only", each.only or args.k]
+    selection = list(each.selection or (("--only", args.k) if args.k else ()))
     failures, report, details, trace, problems = run_e2e(prefix, each, args, selection, save)
     if failures:
         report, retried, more = retry_after_desktop_crash(prefix, each, args, report, details,
@@ -379,8 +378,8 @@ def run_all(args, display):
     prefixes = {}
     try:
         for each in PASSES:
-            selector = each.only or each.case
-            if args.wine not in each.wines or (args.k and selector and args.k not in selector):
+            if args.wine not in each.wines or (args.k and each.selection
+                                               and args.k not in each.selection[1]):
                 continue
             if each.user not in prefixes:
                 prefixes[each.user] = make_prefix(args, display, each.user)

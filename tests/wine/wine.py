@@ -21,11 +21,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 @dataclass
 class Wine:
-    """One way to start Wine: its loader, its server, what both need in their environment,
-    how long a Wine call may take (qemu makes the 32-bit one about ten times slower), and how
-    often the prefix's first boot is tried on a fresh prefix: twice, or three times under qemu,
-    where a boot hangs now and then, and twice in a row was seen once. A boot may take 180 s
-    (8 s here for wine64, 15 to 38 s under qemu)."""
+    """One way to start Wine: its loader, its server, their environment, how long a call may
+    take (qemu makes the 32-bit Wine ten times slower), and how often the first boot is tried:
+    under qemu, where one hangs now and then (twice in a row was seen once), three times."""
     description: str
     loader: str
     server: str
@@ -58,8 +56,8 @@ UNDER_QEMU = "under qemu-i386-static (this kernel does not run i386 code)"
 
 
 def wine32(workdir):
-    """The 32-bit Wine (Debian's wine32:i386) with a 32-bit prefix: run directly where the
-    kernel runs i386 code, else under qemu-i386-static from a runtime made in workdir."""
+    """The 32-bit Wine (wine32:i386) with a 32-bit prefix, under qemu from a runtime made in
+    workdir where the kernel does not run i386 code."""
     if runs_i386_directly():
         return Wine("wine32, run directly", WINE32_LOADER, WINESERVER, {"WINEARCH": "win32"})
     launcher, _, server, env = make_qemu_runtime(workdir)
@@ -67,10 +65,9 @@ def wine32(workdir):
 
 
 def wow64(workdir):
-    """wine64 with a 64-bit prefix, running the PE32 as 64-bit Windows does (WoW64: the
-    32-bit registry view, Program Files (x86)). wine64 starts a 32-bit process by exec'ing the
-    loader named wine in its own directory: /usr/lib/wine/wine, or the qemu launcher when
-    wine64 runs from the runtime made in workdir."""
+    """wine64 with a 64-bit prefix, running the PE32 as 64-bit Windows does (WoW64). wine64
+    starts a 32-bit process by exec'ing the loader named wine in its own directory: the qemu
+    launcher when wine64 runs from the runtime made in workdir."""
     if runs_i386_directly():
         return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER,
                     wow64=True)
@@ -141,10 +138,9 @@ class Display:
 
 
 class Prefix:
-    """One prefix per test run: wineboot takes seconds, so every case reuses it. Its Wine is
-    what make_wine(workdir) chooses, its runtime (if any) kept with the prefix, so that closing
-    the prefix removes both. user: the profile's user name, when not the environment's (Wine
-    names the profile's folder, C:\\users\\<user>, after $USER)."""
+    """One prefix per test run (wineboot takes seconds), with the Wine that make_wine(workdir)
+    chooses and its runtime, which closing the prefix removes too. user: the profile's user,
+    when not the environment's (Wine names C:\\users\\<user> after $USER)."""
 
     def __init__(self, build_dir, display=None, make_wine=wine64, user=None):
         self.root = tempfile.mkdtemp(prefix="finishsetup-wine-")
@@ -212,10 +208,9 @@ class Prefix:
 
     def call(self, args, log_name, debug="-all", dismiss=True, timeout=None, env=None,
              stdout=None, during=None):
-        """Runs a Wine program (wine's own, or a path inside the prefix) to its end; returns its
-        exit code and Wine's output. dismiss: press Return in every window that shows (Wine's
-        uninstaller's and the NSIS uninstaller's pages); stdout: a file for the program's own
-        output, apart from Wine's trace; during: called now and then while it runs."""
+        """Runs a Wine program to its end; returns its exit code and Wine's output. dismiss:
+        press Return in every window that shows (the uninstallers' pages); stdout: a file for
+        the program's own output; during: called now and then while it runs."""
         env = dict(self.env, WINEDEBUG=debug, **(env or {}))
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out, open(stdout or os.devnull, "wb") as own:
@@ -243,23 +238,13 @@ class Prefix:
         if code != 0:
             raise RuntimeError("reg add %s: %s" % (key, log[-500:]))
 
-    def run_e2e(self, args, log_name, debug, env=None, timeout=1200, during=None):
-        """e2e.exe with args, which answers the program's boxes itself; returns its exit code,
-        its report and Wine's trace."""
-        report = os.path.join(self.root, log_name + ".out")
-        code, trace = self.call(["C:\\e2e.exe"] + args, log_name, debug, dismiss=False,
-                                timeout=timeout, env=env, stdout=report, during=during)
-        with open(report, "rb") as f:
-            return code, f.read().decode("utf-8", "replace"), trace
-
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=30)
         return result.stdout.decode("utf-8", "replace").split()
 
     def probe(self, commands, debug="-all", env=None):
-        """Runs helper commands (lists of fields, hex-encoded after the first); returns the
-        result lines and the Wine trace written meanwhile."""
+        """Runs helper commands (probe.cpp); returns the result lines and Wine's trace."""
         self.calls += 1
         script = os.path.join(self.drive_c, "probe-in.txt")
         with open(script, "w") as f:
@@ -281,8 +266,7 @@ class Prefix:
         return [self.unix_path(unhexed(line.split(" ")[1]).decode("utf-8")) for line in lines]
 
     def stop_server(self):
-        """Kills the prefix's processes and waits for its server to go: a new prefix at the
-        same path could otherwise meet the old server."""
+        """Kills the prefix's processes and waits for its server, which a new prefix would meet."""
         for flag in ("-k", "-w"):
             try:
                 subprocess.call([self.wine.server, flag], env=self.env, stdout=subprocess.DEVNULL,
@@ -310,8 +294,7 @@ class Prefix:
 
 
 def run_command(exe, cwd, command_line):
-    """exe None: no module name, as Windows starts an uninstall command. In UTF-8, so that a
-    path outside the code page ("C:\\Caf\u00e9 Setup") reaches CreateProcessW whole."""
+    """exe None: no module name, as Windows starts an uninstall command."""
     fields = [(x or "").encode("utf-8") for x in (exe, cwd, command_line)]
     return ["run"] + [hexed(field) for field in fields]
 

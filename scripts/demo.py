@@ -16,6 +16,14 @@ PRODUCT_KEY = "SOFTWARE\\%s\\%s" % (COMPANY, APP)
 UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + APP
 
 
+def set_string(prefix, key, name, data):
+    """A REG_SZ value under HKEY_LOCAL_MACHINE, by Wine's reg.exe."""
+    code, log = prefix.call(["reg", "add", "HKLM\\" + key, "/v", name, "/t", "REG_SZ", "/d", data,
+                             "/f"], "reg")
+    if code != 0:
+        raise RuntimeError("reg add %s: %s" % (key, log[-500:]))
+
+
 def show_key(title, line):
     print(title)
     values = wine.parse_dump(line)
@@ -74,10 +82,10 @@ def main():
         settings = "[SYS]\r\nApplicationName=%s\r\nCRCompany=%s\r\n" % (APP, COMPANY)
         with open(prefix.unix_path(SETUP_DIR + "\\ImInitial"), "wb") as f:
             f.write(settings.encode("cp932"))
-        prefix.set_string(PRODUCT_KEY, "InstallPath", INSTALL_DIR)
-        prefix.set_string(UNINSTALL_KEY, "DisplayName", APP)
-        prefix.set_string(UNINSTALL_KEY, "UninstallString",
-                          "C:\\WINDOWS\\remove-calendar.exe /uninstall")
+        set_string(prefix, PRODUCT_KEY, "InstallPath", INSTALL_DIR)
+        set_string(prefix, UNINSTALL_KEY, "DisplayName", APP)
+        set_string(prefix, UNINSTALL_KEY, "UninstallString",
+                   "C:\\WINDOWS\\remove-calendar.exe /uninstall")
         print("Sample installation in %s" % prefix.root)
         print("  settings file %s\\ImInitial:" % SETUP_DIR)
         for line in settings.splitlines():

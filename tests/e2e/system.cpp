@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "e2e.h"
@@ -302,16 +303,9 @@ void RemoveTree(const std::wstring& path)
 std::vector<std::wstring> FilesIn(const std::wstring& folder, bool folders)
 {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring name = found.cFileName;
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (folders && name != L"." && name != L".."))
-            names.push_back(name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (folders || !entry.is_directory(error)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

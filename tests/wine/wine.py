@@ -231,13 +231,6 @@ class Prefix:
         with open(log, "rb") as f:
             return process.returncode, f.read().decode("utf-8", "replace")
 
-    def set_string(self, key, name, data):
-        """A REG_SZ value under HKEY_LOCAL_MACHINE, by Wine's reg.exe."""
-        code, log = self.call(["reg", "add", "HKLM\\" + key, "/v", name, "/t", "REG_SZ", "/d",
-                               data, "/f"], "reg")
-        if code != 0:
-            raise RuntimeError("reg add %s: %s" % (key, log[-500:]))
-
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=30)

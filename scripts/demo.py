@@ -97,7 +97,8 @@ def main():
         command_line = '"%s\\FinishSetup.exe" -normal' % SETUP_DIR
         print("\nRunning: %s" % command_line)
         lines, _ = prefix.probe([
-            wine.run_command(SETUP_DIR + "\\FinishSetup.exe", "C:\\", command_line),
+            ["run"] + [wine.hexed(field) for field in (SETUP_DIR + "\\FinishSetup.exe", "C:\\",
+                                                        command_line)],
             wine.dump_key(UNINSTALL_KEY),
             ["folder", "7"], ["folder", "16"],
         ])

@@ -29,6 +29,7 @@ const wchar_t* const kStartedVariable = L"FINISHSETUP_E2E_STARTED";
 // caller's; desktop else "station\desktop". Each message box it shows is read and dismissed.
 struct Box {
     std::wstring text, caption;
+    bool operator==(const Box&) const = default;
 };
 struct Run {
     std::string error;  // empty when the process ran to its end
@@ -49,8 +50,8 @@ void CloseHiddenDesktop();
 // A shortcut as IShellLinkW reads it back.
 struct Link {
     std::wstring target, workingDirectory, description;
+    bool operator==(const Link&) const = default;
 };
-bool operator==(const Link& a, const Link& b);
 std::optional<Link> ReadLink(const std::wstring& path);
 bool SaveLink(const std::wstring& path, const Link& link);
 
@@ -59,8 +60,8 @@ struct Value {
     std::wstring name;
     DWORD type;
     std::string data;
+    bool operator==(const Value&) const = default;
 };
-bool operator==(const Value& a, const Value& b);
 REGSAM ViewFlag(int view);  // 32, 64 or 0 for the program's own
 std::optional<std::vector<Value>> ReadKey(const std::wstring& key, int view);
 LONG DeleteKey(const std::wstring& key, int view);

@@ -1,10 +1,10 @@
-// e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FILE] [--artifacts FOLDER]
-//         [--wine-as-root] PATH\FinishSetup.exe
+// e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FOLDER] [--wine-as-root]
+//         PATH\FinishSetup.exe
 // Runs each case of the table against FinishSetup.exe inside the Windows it runs on, and removes
 // what each case made; where the code page is not 932, the cases that need it run again in
 // copies of e2e.exe and the program whose manifests ask for it. The exit code counts the
 // failures, and one more when the run is not elevated or fewer cases passed than the platform
-// allows. --only: the cases whose names hold a text; --details, --artifacts: what the Wine
+// allows. --only: the cases whose names hold a text; --details: where to keep what the Wine
 // runner cross-checks (Report). e2e.exe --probe IN OUT is the runner's helper (probe.cpp).
 #include <windows.h>
 #include <shellapi.h>
@@ -21,7 +21,7 @@ namespace {
 
 struct Options {
     std::vector<std::wstring> only, cases;
-    std::wstring details, artifacts, program;
+    std::wstring details, program;
     std::wstring subReport;  // in the code page 932 pass: where its lines go
     bool wineAsRoot = false;
 };
@@ -328,8 +328,8 @@ void Report(const Case& c, const Outcome& o, const Options& options, int index)
     }
     for (const std::wstring& folder : {places.startup, places.desktop}) {
         const std::optional<Link>& link = folder == places.startup ? o.startup : o.desktop;
-        if (!link || options.artifacts.empty()) continue;
-        std::wstring copy = options.artifacts + L"\\" + std::to_wstring(index) +
+        if (!link || options.details.empty()) continue;
+        std::wstring copy = options.details + L"\\" + std::to_wstring(index) +
                             (folder == places.startup ? L"-startup.lnk" : L"-desktop.lnk");
         CopyFileW((folder + L"\\" + c.app + L".lnk").c_str(), copy.c_str(), FALSE);
         lines += "\nlink " + Hex(Utf8(copy)) + " " + Hex(Utf8(link->target)) + " " +
@@ -357,10 +357,7 @@ std::string Judge(const Case& c, const Expected& e, const Outcome& o)
     }
     if (!e.boxes.empty() && !boxesVisible)
         return "no box can be seen here: session 0, or a window station that is not visible";
-    if (boxes.size() != e.boxes.size() ||
-        !std::equal(boxes.begin(), boxes.end(), e.boxes.begin(), [](const Box& a, const Box& b) {
-            return a.text == b.text && a.caption == b.caption;
-        })) {
+    if (boxes != e.boxes) {
         std::string seen;
         for (const Box& box : boxes) seen += " (" + Utf8(box.caption) + ": " + Utf8(box.text) + ")";
         return "message boxes:" + (seen.empty() ? " none" : seen) + "; expected " +
@@ -533,8 +530,6 @@ bool ParseOptions(int count, wchar_t** args, Options* options)
             options->cases.push_back(args[++i]);
         } else if (arg == L"--details" && value) {
             options->details = args[++i];
-        } else if (arg == L"--artifacts" && value) {
-            options->artifacts = args[++i];
         } else if (arg == L"--sub-report" && value) {
             options->subReport = args[++i];
         } else if (arg == L"--wine-as-root") {
@@ -596,7 +591,6 @@ void RunByManifest(const std::vector<std::wstring>& names, const Options& option
     std::wstring folder = ByManifestFolder(), report = folder + L"\\report.txt";
     std::wstring line = L"\"" + folder + L"\\e2e.exe\" --sub-report \"" + report + L"\"";
     if (!options.details.empty()) line += L" --details \"" + options.details + L"\"";
-    if (!options.artifacts.empty()) line += L" --artifacts \"" + options.artifacts + L"\"";
     if (options.wineAsRoot) line += L" --wine-as-root";
     for (const std::wstring& name : names) line += L" --case \"" + name + L"\"";
     Run run = StartAndWatch(folder + L"\\e2e.exe", L"",
@@ -625,8 +619,8 @@ int RunCases(const Options& options)
         Say("cannot set up " + Utf8(places.root) + " with " + Utf8(options.program));
         return 1;
     }
-    if (!options.details.empty()) details = _wfopen(options.details.c_str(), sub ? L"ab" : L"wb");
-    if (!options.artifacts.empty()) MakeFolders(options.artifacts);
+    if (!options.details.empty() && MakeFolders(options.details))
+        details = _wfopen((options.details + L"\\details.txt").c_str(), sub ? L"ab" : L"wb");
     Tally tally;
     std::vector<std::wstring> need932 = RunSelected(options, elevated, byManifest, &tally);
     if (details != nullptr) std::fclose(details);
@@ -660,8 +654,8 @@ int main()
     if (count == 2 && std::wstring(args[1]) == L"--code-page") return static_cast<int>(GetACP());
     Options options;
     if (!ParseOptions(count, args, &options)) {
-        Say("usage: e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FILE] "
-            "[--artifacts FOLDER] [--wine-as-root] PATH\\FinishSetup.exe");
+        Say("usage: e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FOLDER] "
+            "[--wine-as-root] PATH\\FinishSetup.exe");
         return 2;
     }
     SetConsoleOutputCP(CP_UTF8);

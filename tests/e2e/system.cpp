@@ -150,12 +150,6 @@ bool CopyWithCodePage(const std::wstring& exe, const std::wstring& copy, const s
            EndUpdateResourceW(update, FALSE);
 }
 
-bool operator==(const Link& a, const Link& b)
-{
-    return a.target == b.target && a.workingDirectory == b.workingDirectory &&
-           a.description == b.description;
-}
-
 bool IsFile(const std::wstring& path)
 {
     WIN32_FIND_DATAW found;
@@ -207,11 +201,6 @@ bool SaveLink(const std::wstring& path, const Link& link)
     if (file != nullptr) file->Release();
     if (shellLink != nullptr) shellLink->Release();
     return saved;
-}
-
-bool operator==(const Value& a, const Value& b)
-{
-    return a.name == b.name && a.type == b.type && a.data == b.data;
 }
 
 REGSAM ViewFlag(int view)

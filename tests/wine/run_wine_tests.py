@@ -75,9 +75,8 @@ def parse_details(text):
 
 
 def cross_check(prefix, details, trace):
-    """What e2e.exe read through the Windows API, read again by Linux tools: each link by
-    lnkinfo (its ANSI strings in the case's code page), each box's text in Wine's own trace.
-    Returns the disagreements."""
+    """The disagreements between what e2e.exe read through the Windows API and what lnkinfo
+    reads in each link (in the case's code page) and Wine's trace shows of each box."""
     problems = []
     for case, seen in details.items():
         for copy, target, workdir, description in seen["link"]:
@@ -175,15 +174,12 @@ def installed_calendar(prefix, folders, calendar_dir):
 
 
 def run_installer_life_cycle(prefix, folders, args):
-    """Installs silently, as an installer author ships the program; then removes the
-    application as Programs and Features would, through the UninstallString the program wrote
-    (Wine's uninstaller runs it)."""
+    """Installs silently, as an installer author ships the program; then removes it through the
+    UninstallString the program wrote, which Wine's uninstaller runs as Programs and Features."""
     build_installer(prefix, args)
     calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
-    lines, trace = prefix.probe([wine.run_command(SETUP, "C:\\", '"%s" /S' % SETUP)],
-                                debug="+msgbox")
-    assert lines == ["exit 0"], lines  # and no box
-    assert wine.message_box_texts(trace) == [], trace
+    code, trace = prefix.call([SETUP, "/S"], "setup", debug="+msgbox")
+    assert code == 0 and wine.message_box_texts(trace) == [], (code, trace[-2000:])
     (product, entry, _), files, links = installed_calendar(prefix, folders, calendar_dir)
     assert product == [value("InstallPath", calendar_dir + "\0")], product
     assert entry == [value("DisplayName", CALENDAR + "\0"),
@@ -223,9 +219,8 @@ def make_prefix(args, display, user):
     return prefix
 
 
-# Where e2e.exe writes, and what of it stays: its report's details and the links' copies.
 WATCHED_KEYS = [SOFTWARE, SOFTWARE + "WOW6432Node", entry_key("")]
-OWN_FILES = ("e2e-details.txt", "e2e-links")
+DETAILS = "C:\\e2e-details"  # what e2e.exe keeps for the cross-checks, the links' copies too
 
 
 def traces_left(prefix, args):
@@ -235,7 +230,7 @@ def traces_left(prefix, args):
     lines, _ = prefix.probe([wine.subkeys(key, view) for key in WATCHED_KEYS for view in views])
     files = {os.path.relpath(os.path.join(folder, name), prefix.drive_c)
              for folder, names, here in os.walk(prefix.drive_c) for name in names + here}
-    return set(lines), {f for f in files if f.split(os.sep)[0] not in OWN_FILES + ("windows",)
+    return set(lines), {f for f in files if f.split(os.sep)[0] not in ("e2e-details", "windows")
                         and not f.startswith("probe-")}
 
 
@@ -250,10 +245,10 @@ def report_path(prefix):
 
 
 def run_e2e(prefix, each, args, selection, during=None):
-    """e2e.exe over the cases selected; returns its exit code, its report, its details, Wine's
-    trace, and the problems that the cross-checks of its details and of the trace found."""
+    """e2e.exe over the cases selected; returns its exit code, report, details and Wine's trace,
+    and the problems that the cross-checks found."""
     env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
-    options = ["--details", "C:\\e2e-details.txt", "--artifacts", "C:\\e2e-links"] + selection
+    options = ["--details", DETAILS] + selection
     options += ["--wine-as-root"] if os.geteuid() == 0 else []
     code, trace = prefix.call(["C:\\e2e.exe"] + options + ["C:\\FinishSetup.exe"], "e2e",
                               each.debug, dismiss=False,  # e2e.exe answers the boxes itself
@@ -263,7 +258,7 @@ def run_e2e(prefix, each, args, selection, during=None):
         report = f.read().decode("utf-8", "replace")
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
-    with open(prefix.unix_path("C:\\e2e-details.txt"), "rb") as f:
+    with open(prefix.unix_path(DETAILS + "\\details.txt"), "rb") as f:
         details = parse_details(f.read().decode("utf-8"))
     problems += cross_check(prefix, details, trace)
     if each.check:
@@ -276,9 +271,8 @@ def run_e2e(prefix, each, args, selection, during=None):
 
 
 def retry_after_desktop_crash(prefix, each, args, report, details, trace):
-    """When Wine's desktop failed to start in a failed case's own processes, each such case once
-    more; returns the report with their new lines, the new count of failures, and the retry's
-    problems."""
+    """Each failed case in whose processes Wine's desktop failed to start, once more; returns
+    the report with their new lines, the new count of failures, and the retry's problems."""
     failed = [case_name(line) for line in report.splitlines() if line.startswith("FAILED")]
     pids = {pid for name in failed for pid in details.get(name, {}).get("pid", [])}
     crashes = [line for line in trace.splitlines() if line[:4] in pids and DESKTOP_FAILED in line]
@@ -297,8 +291,7 @@ def retry_after_desktop_crash(prefix, each, args, report, details, trace):
 
 def profile_in_use(prefix):
     """A hidden system desktop.ini in Startup, as real profiles have; returns what saves a file
-    on the Desktop once the first case has run (if the run lasts that long), and the check of
-    both afterwards, which removes them."""
+    on the Desktop once a case has run, and the check of both afterwards, which removes them."""
     startup, desktop = prefix.user_folders()
     ini, saved = os.path.join(startup, "desktop.ini"), os.path.join(desktop, "download.txt")
     with open(ini, "w") as f:
@@ -355,9 +348,8 @@ def run_pass(prefix, each, args):
     if files_after != files_before:
         problems.append("%s: files left or removed: %s" % (each.title,
                                                            sorted(files_after ^ files_before)))
-    lines = [line for line in report.splitlines() if line.split(" ")[0] in ("ok", "FAILED",
-                                                                             "skipped")]
-    return lines, problems
+    return [line for line in report.splitlines()
+            if line.startswith(("ok ", "FAILED ", "skipped "))], problems
 
 
 def case_name(line):

@@ -151,8 +151,7 @@ class Prefix:
         self.env.update({
             "WINEPREFIX": os.path.join(self.root, "prefix"),
             "HOME": os.path.join(self.root, "home"),
-            "LC_ALL": "ja_JP.UTF-8",
-            "LANG": "ja_JP.UTF-8",
+            "LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8",
             "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree=d;mshtml=d;winedbg.exe=d",
             "WINEDEBUG": "-all",
         })
@@ -192,11 +191,9 @@ class Prefix:
     def _booted(self):
         """A wineboot that fails early may still exit 0; its prefix then lacks the system DLLs
         that every process loads ("could not load kernel32.dll")."""
-        windows = os.path.join(self.drive_c, "windows")
-        folders = [os.path.join(windows, "system32")]
-        if self.wine.wow64:
-            folders.append(os.path.join(windows, "syswow64"))
-        return all(os.path.exists(os.path.join(folder, "kernel32.dll")) for folder in folders)
+        folders = ("system32", "syswow64") if self.wine.wow64 else ("system32",)
+        return all(os.path.exists(os.path.join(self.drive_c, "windows", folder, "kernel32.dll"))
+                   for folder in folders)
 
     def unix_path(self, windows_path):
         assert windows_path[:3].upper() == "C:\\"
@@ -284,12 +281,6 @@ class Prefix:
         if hasattr(self, "wine"):  # else make_wine failed: no server to stop
             self.stop_server()
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-def run_command(exe, cwd, command_line):
-    """exe None: no module name, as Windows starts an uninstall command."""
-    fields = [(x or "").encode("utf-8") for x in (exe, cwd, command_line)]
-    return ["run"] + [hexed(field) for field in fields]
 
 
 def subkeys(key, view=None):

@@ -90,7 +90,8 @@ def main():
         print("  settings file %s\\ImInitial:" % SETUP_DIR)
         for line in settings.splitlines():
             print("    " + line)
-        before, _ = prefix.probe([wine.dump_key(PRODUCT_KEY), wine.dump_key(UNINSTALL_KEY)])
+        before, _ = prefix.probe([wine.key_command("dump", PRODUCT_KEY),
+                                  wine.key_command("dump", UNINSTALL_KEY)])
         show_key("  HKLM\\" + PRODUCT_KEY, before[0])
         show_key("  HKLM\\" + UNINSTALL_KEY + " (before)", before[1])
 
@@ -99,7 +100,7 @@ def main():
         lines, _ = prefix.probe([
             ["run"] + [wine.hexed(field) for field in (SETUP_DIR + "\\FinishSetup.exe", "C:\\",
                                                         command_line)],
-            wine.dump_key(UNINSTALL_KEY),
+            wine.key_command("dump", UNINSTALL_KEY),
             ["folder", "7"], ["folder", "16"],
         ])
         run = lines[0].split(" ")

@@ -12,7 +12,6 @@ const std::wstring kApp = L"App", kCompany = L"Firm";
 const std::wstring kJapanese = L"\u4e88\u5b9a\u8868";  // each second byte in 932 is 0x5C
 const std::wstring kTrailByteCompany = L"\u8868";      // 0x95 0x5C
 const std::wstring kOldCommand = L"C:\\old\\remove.exe /x";
-const DWORD kBinary = REG_BINARY;
 
 const std::wstring kInstallPathWarning =
     L"\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u30d1\u30b9\u304c\u898b\u3064\u304b\u308a\u307e\u305b"
@@ -139,12 +138,6 @@ Case Named(const std::string& name)
     return c;
 }
 
-Case With(Case c, const std::function<void(Case&)>& change)
-{
-    change(c);
-    return c;
-}
-
 }  // namespace
 
 Expected Typical(const std::wstring& app)
@@ -203,7 +196,8 @@ std::vector<Case> MakeCases()
     const std::wstring exe = L"\"" + places.program + L"\\FinishSetup.exe\"";
     std::vector<Case> cases;
     auto add = [&cases](const std::string& name, const std::function<void(Case&)>& change) {
-        cases.push_back(With(Named(name), change));
+        cases.push_back(Named(name));
+        change(cases.back());
     };
     auto noRun = [&](const std::string& name, const std::wstring& command) {
         add(name, [&](Case& c) {
@@ -274,7 +268,7 @@ std::vector<Case> MakeCases()
         std::string big;
         for (int i = 0; i < 20 * 256; ++i) big.push_back(static_cast<char>(i & 0xFF));
         c.registry.insert(c.registry.begin(),
-                          {{ProductKey(), L"Big", kBinary, L"", big, Api::Bytes, 0},
+                          {{ProductKey(), L"Big", REG_BINARY, L"", big, Api::Bytes, 0},
                            Text(ProductKey(), std::wstring(2000, L'N'), L"x")});
     });
     add("entry without UninstallString left alone", [](Case& c) {

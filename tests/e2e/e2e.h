@@ -1,6 +1,5 @@
-// The end-to-end test program: FinishSetup.exe run against the real registry, profile reader,
-// shell link object and message boxes of the Windows it runs on (Windows itself, or any Wine),
-// one case at a time from a table. Shared declarations.
+// The end-to-end test program: FinishSetup.exe run against the registry, profile reader, shell
+// link object and message boxes of the Windows it runs on (or any Wine), a case at a time.
 #ifndef FINISHSETUP_TESTS_E2E_H
 #define FINISHSETUP_TESTS_E2E_H
 
@@ -19,8 +18,7 @@ bool ToCodePage(const std::wstring& text, std::string* bytes);
 std::string Hex(const std::string& bytes);
 std::string FromHex(const std::string& hex);
 
-// The other roles of the program: as the Wine runner's helper, and as a stand-in for another
-// program that records how it was started.
+// The other roles: the Wine runner's helper, and a stand-in that records how it was started.
 int RunProbe(const std::wstring& commands, const std::wstring& results);
 int RecordStart();
 const wchar_t* const kStartedVariable = L"FINISHSETUP_E2E_STARTED";

@@ -37,17 +37,16 @@ bool boxesVisible = true;
 
 void Say(const std::string& line, FILE* file = out)
 {
-    if (file != nullptr) std::fprintf(file, "%s\n", line.c_str());
-    if (file != nullptr) std::fflush(file);
+    if (file != nullptr && std::fprintf(file, "%s\n", line.c_str()) >= 0) std::fflush(file);
 }
 
 // A case's line, counted by its first word.
 void Count(const std::string& line, Tally* tally)
 {
     Say(line);
-    int* counts[] = {&tally->passed, &tally->failed, &tally->skipped};
-    const char* words[] = {"ok ", "FAILED ", "skipped "};
-    for (int i = 0; i < 3; ++i) *counts[i] += line.rfind(words[i], 0) == 0 ? 1 : 0;
+    tally->passed += line.starts_with("ok ");
+    tally->failed += line.starts_with("FAILED ");
+    tally->skipped += line.starts_with("skipped ");
 }
 
 std::wstring UserName()
@@ -86,21 +85,17 @@ std::wstring SelfPath()
     return path;
 }
 
-std::wstring SystemDrive()
+// A folder of the run's own: the cases', or the code page 932 pass's.
+const wchar_t* const kByManifest = L"FinishSetupE2E-932";
+std::wstring OwnFolder(const wchar_t* name)
 {
     wchar_t drive[8] = L"C:";
     GetEnvironmentVariableW(L"SystemDrive", drive, 8);
-    return drive;
+    return drive + (L"\\" + std::wstring(name));
 }
 
-std::wstring ByManifestFolder()
-{
-    return SystemDrive() + L"\\FinishSetupE2E-932";
-}
-
-// The platform, as the report's first lines give it (where say). A box shows only in a session
-// a user can reach, on a window station that is visible (WSF_VISIBLE); session 0 is the
-// services'.
+// The platform, in the report's first lines (where say). A box shows only outside session 0
+// (the services'), on a window station that is visible (WSF_VISIBLE).
 void SayPlatform(bool elevated, bool say)
 {
     typedef const char*(CDECL * WineVersionFunction)();
@@ -127,7 +122,7 @@ void SayPlatform(bool elevated, bool say)
 
 bool SetUpPlaces(const std::wstring& program)
 {
-    places.root = SystemDrive() + L"\\FinishSetupE2E";
+    places.root = OwnFolder(L"FinishSetupE2E");
     places.program = places.root + L"\\Cal Setup";
     places.elsewhere = places.root + L"\\elsewhere";
     places.cafe = places.root + L"\\Caf\u00e9 Setup";
@@ -252,8 +247,7 @@ std::wstring Stem(const std::wstring& app)
     return stem.substr(0, stem.find(L':'));
 }
 
-// The files of the app's name in the folders where a link named wrongly could land: the two
-// folders, and two levels up.
+// The files of the app's name where a link named wrongly could land: in or above the folders.
 std::set<std::wstring> Snapshot(const std::wstring& app)
 {
     std::set<std::wstring> folders, files;
@@ -270,9 +264,8 @@ std::set<std::wstring> Snapshot(const std::wstring& app)
     return files;
 }
 
-// Renames the Startup folder aside, its hidden desktop.ini and attributes with it, beside itself
-// so that a rename on its own volume does it; afterwards it goes back as it was, with anything
-// saved into the new one meanwhile.
+// Renames the Startup folder aside on its own volume, its hidden desktop.ini and attributes with
+// it; it goes back afterwards, with anything saved into the new one meanwhile.
 std::string EmptyStartupFolder(Undo& undo)
 {
     std::wstring aside = places.startup + L".e2e-aside";
@@ -491,10 +484,8 @@ Verdict RunCase(const Case& c, const Options& options, int index)
 bool Selected(const Case& c, const Options& options)
 {
     std::wstring name = FromUtf8(c.name);
-    if (!options.cases.empty())
-        return std::find(options.cases.begin(), options.cases.end(), name) != options.cases.end();
-    return options.only.empty() ||
-           std::any_of(options.only.begin(), options.only.end(), [&](const std::wstring& text) {
+    if (!options.cases.empty()) return std::ranges::count(options.cases, name) > 0;
+    return options.only.empty() || std::ranges::any_of(options.only, [&](const std::wstring& text) {
                return name.find(text) != std::wstring::npos;
            });
 }
@@ -502,7 +493,7 @@ bool Selected(const Case& c, const Options& options)
 // Whether a copy of e2e.exe whose manifest asks for ja-JP gets code page 932; the copies made.
 bool PrepareByManifest(const std::wstring& program)
 {
-    std::wstring folder = ByManifestFolder();
+    std::wstring folder = OwnFolder(kByManifest);
     RemoveTree(folder);
     if (!MakeFolders(folder) || !CopyWithCodePage(SelfPath(), folder + L"\\e2e.exe", "ja-JP") ||
         !CopyWithCodePage(program, folder + L"\\FinishSetup.exe", "ja-JP")) {
@@ -583,12 +574,11 @@ std::vector<std::wstring> RunSelected(const Options& options, bool elevated, boo
 }
 
 // The cases that need code page 932, where the system's is another: run by a copy of e2e.exe
-// against a copy of the program, both with manifests that ask for it, so that e2e.exe writes
-// the settings and reads the links' ANSI paths in that code page too. It inherits the working
-// directory, for the paths given, and its lines join this report.
+// against a copy of the program, both asking for it, so that e2e.exe writes the settings and
+// reads the links' ANSI paths in it too. Its lines join this report.
 void RunByManifest(const std::vector<std::wstring>& names, const Options& options, Tally* tally)
 {
-    std::wstring folder = ByManifestFolder(), report = folder + L"\\report.txt";
+    std::wstring folder = OwnFolder(kByManifest), report = folder + L"\\report.txt";
     std::wstring line = L"\"" + folder + L"\\e2e.exe\" --sub-report \"" + report + L"\"";
     if (!options.details.empty()) line += L" --details \"" + options.details + L"\"";
     if (options.wineAsRoot) line += L" --wine-as-root";
@@ -629,8 +619,8 @@ int RunCases(const Options& options)
         return 0;
     }
     if (!need932.empty()) RunByManifest(need932, options, &tally);
-    RemoveTree(ByManifestFolder());
-    for (const std::wstring& folder : {places.root, ByManifestFolder()})
+    RemoveTree(OwnFolder(kByManifest));
+    for (const std::wstring& folder : {places.root, OwnFolder(kByManifest)})
         if (FileExists(folder))
             Count("FAILED           cleanup -- " + Utf8(folder) + " could not be removed", &tally);
     Say("minimum: " + std::to_string(tally.minimum) + " cases must pass here" +

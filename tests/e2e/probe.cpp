@@ -2,8 +2,7 @@
 // line, fields separated by tabs and every field but the first hex-encoded UTF-8, and writes one
 // result line per command to an output file:
 //   run EXE CWD CMDLINE  -> "exit N" and " box TEXT CAPTION" for each message box (hex UTF-8),
-//                           answered: starts EXE with exactly CMDLINE in CWD and waits. An empty
-//                           EXE ("-"): no module name, as Windows starts an uninstall command
+//                           answered: starts EXE with exactly CMDLINE in CWD and waits
 //   dump KEY [V]         -> "missing" | "key" and " NAME,TYPE,DATA" for each value of HKLM\KEY
 //                           as the wide API reads it (NAME in hex UTF-8, DATA its bytes in hex);
 //                           V: the registry view, 32 or 64 (default: the helper's own)
@@ -95,7 +94,6 @@ std::string Perform(const std::vector<std::string>& f)
 
 }  // namespace
 
-// As another program: records how it was started, in C:\started.txt.
 int RecordStart()
 {
     wchar_t module[MAX_PATH], directory[MAX_PATH];

@@ -2,7 +2,8 @@
 // execute i386 code. It mends two things qemu 7.2 does differently from the kernel:
 // - MAP_FIXED_NOREPLACE is only a hint to qemu: a mapping that lands elsewhere is undone and
 //   fails with EEXIST, as the kernel fails it, so that Wine's address-space reservation skips
-//   a taken range at once instead of mapping it piece by piece.
+//   a taken range at once instead of mapping it piece by piece. Wine's i386 code maps through
+//   mmap64 only (it is built with 64-bit file offsets).
 // - qemu's signal frames carry trap number -1: Wine would take every page fault for an
 //   illegal instruction. The trap number is set from si_code before Wine's handler runs.
 #define _GNU_SOURCE
@@ -19,7 +20,6 @@
 
 #if defined(__i386__)
 
-typedef void* (*MmapFunction)(void*, size_t, int, int, int, off_t);
 typedef void* (*Mmap64Function)(void*, size_t, int, int, int, off64_t);
 typedef int (*SigactionFunction)(int, const struct sigaction*, struct sigaction*);
 
@@ -29,13 +29,6 @@ static void* Refuse(void* wanted, void* result, size_t length, int flags)
     munmap(result, length);
     errno = EEXIST;
     return MAP_FAILED;
-}
-
-void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset)
-{
-    static MmapFunction next;
-    if (!next) next = (MmapFunction)dlsym(RTLD_NEXT, "mmap");
-    return Refuse(address, next(address, length, protection, flags, fd, offset), length, flags);
 }
 
 void* mmap64(void* address, size_t length, int protection, int flags, int fd, off64_t offset)

@@ -6,6 +6,7 @@ prefixes (the other user, the other locale), the display and qemu; cross-checks 
 read with Linux tools (lnkinfo, Wine's +msgbox and +reg traces); and drives the example
 installer's life cycle."""
 import argparse
+import collections
 import os
 import re
 import shutil
@@ -15,23 +16,20 @@ import sys
 import time
 import traceback
 from dataclasses import dataclass
+from pathlib import Path
 from typing import Callable, Optional
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine  # noqa: E402
 
 SOFTWARE = "SOFTWARE\\"
-REG_SZ = 1
 APP, COMPANY = "App", "Firm"
-ZOE = "Zo\u00eb"  # a user whose name code page 932 cannot hold
-EN_US = "en_US.UTF-8"  # code page 1252
 
 
 @dataclass
 class Pass:
-    """One run of e2e.exe: in the prefix of a user, under a locale, over the cases selected (all
-    when none), with a Wine trace; in_use: as a profile in use, with a hidden desktop.ini in
-    Startup and a file saved on the Desktop while the cases run."""
+    """One run of e2e.exe: in a user's prefix, under a locale, over the cases selected (all when
+    none); in_use: a hidden desktop.ini in Startup, and a file saved on the Desktop meanwhile."""
     title: str
     user: Optional[str] = None
     locale: Optional[str] = None
@@ -50,7 +48,7 @@ def entry_key(app=APP, root=SOFTWARE):
     return root + "Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app
 
 
-def value(name, data, value_type=REG_SZ):
+def value(name, data, value_type=1):  # REG_SZ
     """A registry value as the helper reads it back: its name in UTF-8, its data in UTF-16."""
     return (name.encode("utf-8"), value_type, data.encode("utf-16-le"))
 
@@ -88,7 +86,7 @@ def cross_check(prefix, details, trace):
         traced = wine.message_box_texts("\n".join(  # the boxes that the case's processes showed
             line for line in trace.splitlines() if line[:4] in seen["pid"]))
         if boxes != traced:
-            problems.append("%s: the +msgbox trace shows %s, e2e.exe read %s" % (case, traced, boxes))
+            problems.append("%s: Wine's trace shows %s, e2e.exe read %s" % (case, traced, boxes))
     return problems
 
 
@@ -107,36 +105,24 @@ def expect_no_empty_key_name(details, trace):
 
 PASSES = [
     Pass("every case, code page 932"),
-    Pass("every case, code page 1252 and 932 by manifest, a profile in use", locale=EN_US,
+    Pass("every case, code page 1252 and 932 by manifest, a profile in use", locale="en_US.UTF-8",
          in_use=True),
     Pass("the typical run's key paths, from the +reg trace", selection=("--case", "-normal"),
          debug="+pid,+msgbox,+reg", check=expect_no_empty_key_name),
-    Pass("a user outside code page 932", ZOE, selection=("--only", "user outside the code page"),
+    Pass("a user outside code page 932", "Zo\u00eb", selection=("--only", "user outside the code"),
          wines=("wine64", "wine32")),
 ]
 
-# Why a case may be skipped in every pass of a Wine: what that Wine is not.
-EXPECTED_SKIPS = {
-    "wine64": ("a 32-bit program on 64-bit Windows",),
-    "wine32": ("a 32-bit program on 64-bit Windows",),
-    "wow64": ("a user whose name",),
-}
-
-
-@dataclass
-class Mode:
-    """What a Wine of --wine gives: the installer stub for its build, where that installer
-    puts the application, and how long e2e.exe may take there."""
-    make: Callable[[str], wine.Wine]
-    installer_target: str
-    program_files: str
-    timeout: int = 600
-
-
+# What a Wine of --wine gives: the Wine, the installer stub for its build, where that installer
+# puts the application, how long e2e.exe may take there, and why a case may be skipped in every
+# pass there: what that Wine is not.
+Mode = collections.namedtuple("Mode", "make installer_target program_files timeout cannot")
 MODES = {
-    "wine64": Mode(wine.wine64, "amd64-unicode", "C:\\Program Files"),
-    "wine32": Mode(wine.wine32, "x86-unicode", "C:\\Program Files", 1500),
-    "wow64": Mode(wine.wow64, "x86-unicode", "C:\\Program Files (x86)", 1500),
+    "wine64": Mode(wine.wine64, "amd64-unicode", "C:\\Program Files", 600,
+                   "a 32-bit program on 64-bit Windows"),
+    "wine32": Mode(wine.wine32, "x86-unicode", "C:\\Program Files", 1500,
+                   "a 32-bit program on 64-bit Windows"),
+    "wow64": Mode(wine.wow64, "x86-unicode", "C:\\Program Files (x86)", 1500, "a user whose name"),
 }
 
 # The example installer (examples/calendar.nsi): what it installs, and where.
@@ -153,11 +139,9 @@ def build_installer(prefix, args):
         shutil.copy(args.installer, prefix.unix_path(SETUP))
         return
     stand_in = os.path.join(prefix.root, "calendar.exe")
-    with open(stand_in, "w") as f:
-        f.write("a stand-in for the calendar application\n")
-    target = MODES[args.wine].installer_target
-    program = os.path.abspath(os.path.join(args.build, "FinishSetup.exe"))
-    subprocess.run(["makensis", "-V2", "-DTARGET=" + target, "-DFINISHSETUP_EXE=" + program,
+    Path(stand_in).write_text("a stand-in for the calendar application\n")
+    subprocess.run(["makensis", "-V2", "-DTARGET=" + MODES[args.wine].installer_target,
+                    "-DFINISHSETUP_EXE=" + os.path.abspath(prefix.program),
                     "-DCALENDAR_EXE=" + stand_in, "-DOUTFILE=" + prefix.unix_path(SETUP),
                     args.installer], check=True, stdin=subprocess.DEVNULL)
 
@@ -166,7 +150,7 @@ def installed_calendar(prefix, folders, calendar_dir):
     """What of the installation is there: keys (None when missing), files, shortcuts."""
     keys = [product_key(CALENDAR, CALENDAR_COMPANY), entry_key(CALENDAR),
             SOFTWARE + CALENDAR_COMPANY]
-    lines, _ = prefix.probe([wine.dump_key(key) for key in keys])
+    lines, _ = prefix.probe([wine.key_command("dump", key) for key in keys])
     files = [name for name in CALENDAR_FILES
              if os.path.exists(prefix.unix_path(calendar_dir + "\\" + name))]
     links = [wine.read_link(os.path.join(folder, CALENDAR + ".lnk")) for folder in folders]
@@ -212,10 +196,11 @@ def run_installer_life_cycle(prefix, folders, args):
 def make_prefix(args, display, user):
     started = time.monotonic()
     prefix = wine.Prefix(args.build, display.name, MODES[args.wine].make, user)
+    program = args.program or prefix.program
     print("wine: %s; program: %s; user: %s; prefix ready in %.1f s" % (
-        prefix.wine.description, os.path.join(args.build, "FinishSetup.exe"),
-        user or "the environment's", time.monotonic() - started), flush=True)
-    shutil.copy(args.program or prefix.program, os.path.join(prefix.drive_c, "FinishSetup.exe"))
+        prefix.wine.description, program, user or "the environment's",
+        time.monotonic() - started), flush=True)
+    shutil.copy(program, os.path.join(prefix.drive_c, "FinishSetup.exe"))
     return prefix
 
 
@@ -224,19 +209,18 @@ DETAILS = "C:\\e2e-details"  # what e2e.exe keeps for the cross-checks, the link
 
 
 def traces_left(prefix, args):
-    """The keys under the watched keys, in each view, and the files in the prefix's C: drive
-    but for Windows' own folder: what a pass of e2e.exe must leave as it found it."""
+    """The keys under the watched keys, and the files on C: but Windows': what a pass leaves."""
     views = (None, "64") if args.wine == "wow64" else (None,)
-    lines, _ = prefix.probe([wine.subkeys(key, view) for key in WATCHED_KEYS for view in views])
+    lines, _ = prefix.probe([wine.key_command("subkeys", key, view)
+                             for key in WATCHED_KEYS for view in views])
     files = {os.path.relpath(os.path.join(folder, name), prefix.drive_c)
              for folder, names, here in os.walk(prefix.drive_c) for name in names + here}
     return set(lines), {f for f in files if f.split(os.sep)[0] not in ("e2e-details", "windows")
                         and not f.startswith("probe-")}
 
 
-# Under qemu, Wine's desktop process now and then crashes as it starts; the program then cannot
-# make its box, and a case that expects one fails without it. Such a case is run once more, in a
-# new e2e.exe, whose first window starts the desktop again.
+# Under qemu, Wine's desktop process now and then crashes as it starts, and a case that expects a
+# box fails without it: such a case runs once more, in a new e2e.exe, which starts it again.
 DESKTOP_FAILED = "The explorer process failed to start"
 
 
@@ -254,12 +238,10 @@ def run_e2e(prefix, each, args, selection, during=None):
                               each.debug, dismiss=False,  # e2e.exe answers the boxes itself
                               timeout=MODES[args.wine].timeout, env=env,
                               stdout=report_path(prefix), during=during)
-    with open(report_path(prefix), "rb") as f:
-        report = f.read().decode("utf-8", "replace")
+    report = Path(report_path(prefix)).read_bytes().decode("utf-8", "replace")
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
-    with open(prefix.unix_path(DETAILS + "\\details.txt"), "rb") as f:
-        details = parse_details(f.read().decode("utf-8"))
+    details = parse_details(Path(prefix.unix_path(DETAILS + "\\details.txt")).read_text("utf-8"))
     problems += cross_check(prefix, details, trace)
     if each.check:
         try:
@@ -294,19 +276,16 @@ def profile_in_use(prefix):
     on the Desktop once a case has run, and the check of both afterwards, which removes them."""
     startup, desktop = prefix.user_folders()
     ini, saved = os.path.join(startup, "desktop.ini"), os.path.join(desktop, "download.txt")
-    with open(ini, "w") as f:
-        f.write("[.ShellClassInfo]\r\n")
+    Path(ini).write_text("[.ShellClassInfo]\r\n")
     os.setxattr(ini, "user.DOSATTRIB", b"0x6")  # Wine keeps DOS attributes there
 
     made = []
 
     def save():
-        if not os.path.exists(saved) and os.path.exists(report_path(prefix)):
-            with open(report_path(prefix)) as f:
-                if re.search(r"^(ok|FAILED) ", f.read(), re.MULTILINE):
-                    with open(saved, "w") as out:
-                        out.write("saved by the user while the cases ran\n")
-                    made.append(saved)
+        report = Path(report_path(prefix))
+        if not made and report.exists() and re.search(r"^(ok|FAILED) ", report.read_text(), re.M):
+            Path(saved).write_text("saved by the user while the cases ran\n")
+            made.append(saved)
 
     def check():
         problems = ["the user's Desktop\\download.txt is gone"] if made and not os.path.exists(
@@ -317,16 +296,15 @@ def profile_in_use(prefix):
             attributes = 0
         if attributes & 6 != 6:
             problems.append("Startup\\desktop.ini not back, hidden and system (%x)" % attributes)
-        for path in (ini, saved):
-            if os.path.exists(path):
-                os.remove(path)
+        for path in filter(os.path.exists, (ini, saved)):
+            os.remove(path)
         return problems
     return save, check
 
 
 def run_pass(prefix, each, args):
     """One run of e2e.exe; returns its report's case lines and the problems found."""
-    keys_before, files_before = traces_left(prefix, args)
+    before = traces_left(prefix, args)
     save, check = profile_in_use(prefix) if each.in_use else (None, None)
     started = time.monotonic()
     selection = list(each.selection or (("--only", args.k) if args.k else ()))
@@ -342,19 +320,15 @@ def run_pass(prefix, each, args):
           flush=True)
     if failures:
         problems.append("e2e.exe reports %d failures" % failures)
-    keys_after, files_after = traces_left(prefix, args)
-    if keys_after != keys_before:
-        problems.append("%s: keys left or removed: %s" % (each.title, keys_after ^ keys_before))
-    if files_after != files_before:
-        problems.append("%s: files left or removed: %s" % (each.title,
-                                                           sorted(files_after ^ files_before)))
+    for kind, was, now in zip(("keys", "files"), before, traces_left(prefix, args)):
+        if now != was:
+            problems.append("%s: %s left or removed: %s" % (each.title, kind, sorted(now ^ was)))
     return [line for line in report.splitlines()
             if line.startswith(("ok ", "FAILED ", "skipped "))], problems
 
 
 def case_name(line):
-    """The case's name in a report line: "ok      0.1 s  NAME", "FAILED  0.1 s  NAME -- why",
-    "skipped          NAME -- why"."""
+    """The name in a report line: "ok      0.1 s  NAME", "skipped          NAME -- why"."""
     return line[16:].strip().split(" -- ")[0]
 
 
@@ -362,7 +336,7 @@ def unrun_cases(lines, mode):
     """The cases that no pass ran, but for those this Wine cannot run."""
     ran = {case_name(line) for line in lines if not line.startswith("skipped")}
     return [line for line in lines if line.startswith("skipped") and case_name(line) not in ran
-            and not any(reason in line for reason in EXPECTED_SKIPS[mode])]
+            and MODES[mode].cannot not in line]
 
 
 def run_all(args, display):
@@ -396,8 +370,7 @@ def run_all(args, display):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True,
-                        help="the build directory: build/win64 for wine64, build/win32 for wine32")
+    parser.add_argument("--build", required=True, help="build/win64 for wine64, else build/win32")
     parser.add_argument("--wine", choices=sorted(MODES), default="wine64",
                         help="wow64: the PE32 in a 64-bit prefix, as on 64-bit Windows")
     parser.add_argument("--installer", help="the example installer's script, or an installer "

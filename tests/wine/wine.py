@@ -1,9 +1,6 @@
 """A private Wine prefix for the end-to-end tests, the helper that acts inside it, and the
-Wines to run it with: wine64 for the x64 build; for the shipped PE32, a 32-bit Wine with a
-32-bit prefix, or wine64 with a 64-bit prefix that runs it through WoW64.
-
-Wine's helper processes inherit stdout and stderr, so output travels through files only.
-"""
+Wines to run it with: wine64, wine32 (wine32:i386), or wine64 running the PE32 through WoW64.
+Wine's helper processes inherit stdout and stderr, so output travels through files only."""
 import os
 import re
 import shutil
@@ -11,12 +8,12 @@ import subprocess
 import tempfile
 import time
 from dataclasses import dataclass, field
+from pathlib import Path
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINESERVER64 = "/usr/lib/wine/wineserver64"  # serves 32-bit clients as well
-HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 @dataclass
@@ -69,11 +66,9 @@ def wow64(workdir):
     starts a 32-bit process by exec'ing the loader named wine in its own directory: the qemu
     launcher when wine64 runs from the runtime made in workdir."""
     if runs_i386_directly():
-        return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER,
-                    wow64=True)
+        return Wine("wine64 with its 32-bit processes run directly", WINE, WINESERVER, wow64=True)
     _, loader, server, env = make_qemu_runtime(workdir)
-    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600, 3,
-                wow64=True)
+    return Wine("wine64 with its 32-bit processes " + UNDER_QEMU, loader, server, env, 600, 3, True)
 
 
 def make_qemu_runtime(root):
@@ -98,21 +93,18 @@ def make_qemu_runtime(root):
         # The fixups for the i386 processes; the x86_64 build is empty, for sh and the server.
         subprocess.run(["gcc", flag, "-O2", "-shared", "-fPIC", "-o",
                         os.path.join(root, "lib", lib, "qemu-fixups.so"),
-                        os.path.join(HERE, "qemu_fixups.c"), "-ldl"], check=True)
+                        os.path.join(os.path.dirname(__file__), "qemu_fixups.c"), "-ldl"], check=True)
     launcher = os.path.join(bindir, "wine")
-    with open(launcher, "w") as f:
-        f.write('#!/bin/sh\nexec "%s" -0 "%s" "%s" "$@"\n' % (
-            qemu, launcher, os.path.join(bindir, "wine.bin")))
+    Path(launcher).write_text('#!/bin/sh\nexec "%s" -0 "%s" "%s" "$@"\n' % (
+        qemu, launcher, os.path.join(bindir, "wine.bin")))
     os.chmod(launcher, 0o755)
     env = {"WINELOADERNOEXEC": "1",  # no preloader: its re-exec would reach the kernel
            "LD_PRELOAD": os.path.join(root, "$LIB", "qemu-fixups.so")}
     return launcher, os.path.join(bindir, "wine64"), os.path.join(bindir, "wineserver"), env
 
 
-def hexed(data):
-    if isinstance(data, str):
-        data = data.encode("utf-8")
-    return data.hex() or "-"
+def hexed(text):
+    return text.encode("utf-8").hex() or "-"
 
 
 def unhexed(field):
@@ -169,7 +161,6 @@ class Prefix:
             self.close()
             raise
         self.program = os.path.join(build_dir, "FinishSetup.exe")
-        self.calls = 0
 
     def _boot(self):
         """wineboot -i, retried on a fresh prefix: under qemu a background service may crash
@@ -225,8 +216,7 @@ class Prefix:
                 if during:
                     during()
                 time.sleep(0.2)
-        with open(log, "rb") as f:
-            return process.returncode, f.read().decode("utf-8", "replace")
+        return process.returncode, Path(log).read_bytes().decode("utf-8", "replace")
 
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
@@ -235,20 +225,16 @@ class Prefix:
 
     def probe(self, commands, debug="-all", env=None):
         """Runs helper commands (probe.cpp); returns the result lines and Wine's trace."""
-        self.calls += 1
         script = os.path.join(self.drive_c, "probe-in.txt")
-        with open(script, "w") as f:
-            for command in commands:
-                f.write("\t".join(command) + "\n")
+        Path(script).write_text("".join("\t".join(command) + "\n" for command in commands))
         result = os.path.join(self.drive_c, "probe-out.txt")
         if os.path.exists(result):
             os.remove(result)
         code, trace = self.call(["C:\\e2e.exe", "--probe", "C:\\probe-in.txt", "C:\\probe-out.txt"],
-                                "probe-%d" % self.calls, debug, dismiss=False, env=env)
+                                "probe", debug, dismiss=False, env=env)
         if code != 0 or not os.path.exists(result):
             raise RuntimeError("e2e.exe --probe failed (%d): %s" % (code, trace[-2000:]))
-        with open(result) as f:
-            return f.read().splitlines(), trace
+        return Path(result).read_text().splitlines(), trace
 
     def user_folders(self):
         """The Startup folder and the Desktop, as paths on this side."""
@@ -283,12 +269,8 @@ class Prefix:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def subkeys(key, view=None):
-    return ["subkeys", hexed(key)] + ([view] if view else [])
-
-
-def dump_key(key, view=None):
-    return ["dump", hexed(key)] + ([view] if view else [])
+def key_command(command, key, view=None):
+    return [command, hexed(key)] + ([view] if view else [])
 
 
 def message_box_texts(trace):
@@ -308,12 +290,9 @@ def read_link(path, code_page=932):
         return None
     result = subprocess.run(["lnkinfo", "-c", "windows-%d" % code_page, path], capture_output=True,
                             env=dict(os.environ, LC_ALL="C.UTF-8"), timeout=60)
-    fields = {}
-    for line in result.stdout.decode("utf-8", "replace").splitlines():
-        name, _, content = line.strip().partition(":")
-        if name.strip() in ("Local path", "Working directory", "Description"):
-            fields[name.strip()] = content.strip()
-    return fields
+    lines = [line.partition(":") for line in result.stdout.decode("utf-8", "replace").splitlines()]
+    return {name.strip(): content.strip() for name, _, content in lines
+            if name.strip() in ("Local path", "Working directory", "Description")}
 
 
 def parse_dump(line):
@@ -321,8 +300,5 @@ def parse_dump(line):
     fields = line.rstrip().split(" ")
     if fields[0] == "missing":
         return None
-    values = []
-    for entry in fields[1:]:
-        name, value_type, data = entry.split(",")
-        values.append((unhexed(name), int(value_type), unhexed(data)))
-    return values
+    return [(unhexed(name), int(value_type), unhexed(data))
+            for name, value_type, data in (entry.split(",") for entry in fields[1:])]

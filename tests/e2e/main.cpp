@@ -265,7 +265,8 @@ std::set<std::wstring> Snapshot(const std::wstring& app)
 }
 
 // Renames the Startup folder aside on its own volume, its hidden desktop.ini and attributes with
-// it; it goes back afterwards, with anything saved into the new one meanwhile.
+// it: Windows renames a read-only folder (as folders with a desktop.ini often are), where it
+// would not remove one. It goes back afterwards, with anything saved into the new one meanwhile.
 std::string EmptyStartupFolder(Undo& undo)
 {
     std::wstring aside = places.startup + L".e2e-aside";

@@ -28,6 +28,9 @@ const Dword kRegSz = 1;
 const Dword kRegExpandSz = 2;
 const Dword kRegMultiSz = 7;
 
+const Dword kInvalidFileAttributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
+const int kCstrEqual = 2;                         // CSTR_EQUAL
+
 const HResult kSOk = 0;
 const HResult kEFail = static_cast<HResult>(0x80004005);
 const HResult kEPointer = static_cast<HResult>(0x80004003);
@@ -50,8 +53,8 @@ int StartProgram();
 
 namespace os {
 
-// The whole process command line, program name included.
-const char* GetCommandLineA();
+// The whole process command line, program name included, in UTF-16 as it was given.
+const char16_t* GetCommandLineW();
 
 // The running executable's path (module NULL) in UTF-16, as the file system names it; the count
 // of units written, size when cut, 0 on failure.
@@ -76,6 +79,9 @@ Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword options, Dword 
                      KeyHandle* result);
 Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dword* type,
                      unsigned char* data, Dword* dataSize);
+// The name of the value at index, as the registry keeps it, in UTF-16: nameSize holds the
+// buffer's units on entry and the name's length on return (RegEnumValueW, without type or data).
+Status RegEnumValueW(KeyHandle key, Dword index, char16_t* name, Dword* nameSize);
 // The value's data as the registry keeps it, string data in UTF-16 (RegQueryValueExW); with
 // data nullptr only its size.
 Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsigned char* data,
@@ -108,6 +114,15 @@ int MultiByteToWideChar(unsigned codePage, Dword flags, const char* text, int le
 // replacement, which only converting back reveals.
 int WideCharToMultiByte(unsigned codePage, Dword flags, const char16_t* wide, int length,
                         char* text, int size);
+
+// A file's attributes, kInvalidFileAttributes when none can be had (no such file among them).
+Dword GetFileAttributesW(const char16_t* path);
+// The path with each component in its long form, as the folder lists it (an 8.3 alias replaced):
+// the units written; when size is too small, the size needed; 0 on failure.
+Dword GetLongPathNameW(const char16_t* path, char16_t* longPath, Dword size);
+// Compares two zero-terminated UTF-16 texts by their units, with ignoreCase by their upper-case
+// forms as the file system compares names: kCstrEqual when they are equal.
+int CompareStringOrdinal(const char16_t* left, const char16_t* right, int ignoreCase);
 
 // SHGetSpecialFolderPathW with no owner window: nonzero when path (MAX_PATH units) holds the
 // folder's path.

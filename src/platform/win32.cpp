@@ -15,11 +15,6 @@ extern "C" void ProgramEntry()
 
 namespace os {
 
-const char* GetCommandLineA()
-{
-    return ::GetCommandLineA();
-}
-
 static LPWSTR ToWide(char16_t* text)
 {
     return reinterpret_cast<LPWSTR>(text);
@@ -28,6 +23,14 @@ static LPWSTR ToWide(char16_t* text)
 static LPCWSTR ToWide(const char16_t* text)
 {
     return reinterpret_cast<LPCWSTR>(text);
+}
+
+// The command line as the process was given it. GetCommandLineA's copy is converted with the
+// code page's best fit: under code page 1252 a full-width quote (U+FF02) in a folder's name
+// arrives there as '"'.
+const char16_t* GetCommandLineW()
+{
+    return reinterpret_cast<const char16_t*>(::GetCommandLineW());
 }
 
 Dword GetModuleFileNameW(char16_t* buffer, Dword size)
@@ -88,6 +91,15 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     *nameSize = nameCount;
     *dataSize = dataCount;
     *type = valueType;
+    return status;
+}
+
+Status RegEnumValueW(KeyHandle key, Dword index, char16_t* name, Dword* nameSize)
+{
+    DWORD nameCount = *nameSize;
+    Status status = ::RegEnumValueW(ToHkey(key), index, reinterpret_cast<LPWSTR>(name), &nameCount,
+                                    nullptr, nullptr, nullptr, nullptr);
+    *nameSize = nameCount;
     return status;
 }
 
@@ -196,6 +208,21 @@ int WideCharToMultiByte(unsigned codePage, Dword flags, const char16_t* wide, in
 {
     return ::WideCharToMultiByte(codePage, flags, ToWide(wide), length, text, size, nullptr,
                                  nullptr);
+}
+
+Dword GetFileAttributesW(const char16_t* path)
+{
+    return ::GetFileAttributesW(ToWide(path));
+}
+
+Dword GetLongPathNameW(const char16_t* path, char16_t* longPath, Dword size)
+{
+    return ::GetLongPathNameW(ToWide(path), ToWide(longPath), size);
+}
+
+int CompareStringOrdinal(const char16_t* left, const char16_t* right, int ignoreCase)
+{
+    return ::CompareStringOrdinal(ToWide(left), -1, ToWide(right), -1, ignoreCase);
 }
 
 int SHGetSpecialFolderPathW(char16_t* path, int folder, int create)

@@ -1,5 +1,8 @@
 #include "registry/value_search.h"
 
+#include <cstring>
+
+#include "run/code_page.h"
 #include "run/path.h"
 #include "run/text.h"
 
@@ -7,17 +10,18 @@
 static const int kMaxRetriesPerIndex = 8;
 static const Dword kFirstBufferSize = 1024;
 static const Status kErrorNotEnoughMemory = 8;
+// Longer than any name the program looks for ("UninstallString").
+static const Dword kStoredNameUnits = 64;
 
 // Windows' tree search takes "a\\b" for a key "" under "a", which no key is: the open fails,
-// except when Windows' cache of recently opened keys happens to hold the collapsed path. So
-// the key is opened by the path that the cache, and Wine always, resolve it to.
+// except when Windows' cache of recently opened keys happens to hold the collapsed path, and
+// Wine always collapses. A path with an empty name is not opened at all: collapsed,
+// "SOFTWARE\\App" of a company left empty would be another vendor's "SOFTWARE\App".
 LocalMachineKey OpenLocalMachineKey(const char* keyPath, Dword access)
 {
     LocalMachineKey opened = {0, 0};
-    char collapsed[kMaxPath];
     os::RegOpenKeyExA(kLocalMachine, nullptr, 0, kKeyRead, &opened.root);
-    if (CollapseKeyPath(collapsed, sizeof collapsed, keyPath))
-        os::RegOpenKeyExA(opened.root, collapsed, 0, access, &opened.key);
+    if (IsWholeKeyPath(keyPath)) os::RegOpenKeyExA(opened.root, keyPath, 0, access, &opened.key);
     return opened;
 }
 
@@ -75,6 +79,20 @@ static Status EnumerateValue(KeyHandle key, Dword index, FoundValue* found)
     return kErrorSuccess;
 }
 
+// RegEnumValueA hands over the stored UTF-16 name converted with the code page's best fit:
+// under code page 1252 a value named with full-width letters arrives as "UninstallString", and
+// a write by that name would create a second value beside it. The name enumerated counts only
+// when it converts back to exactly the name stored at the same index (RegEnumValueW).
+static int IsStoredName(KeyHandle key, Dword index, const char* name)
+{
+    char16_t stored[kStoredNameUnits];
+    Dword units = kStoredNameUnits;
+    if (os::RegEnumValueW(key, index, stored, &units) != kErrorSuccess || units >= kStoredNameUnits)
+        return 0;
+    stored[units] = 0;
+    return WidenedPrefix(name, std::strlen(name), stored) == static_cast<int>(units);
+}
+
 int FindValueByName(KeyHandle key, const char* wantedName, FoundValue* found)
 {
     for (Dword index = 0;; ++index) {
@@ -82,6 +100,7 @@ int FindValueByName(KeyHandle key, const char* wantedName, FoundValue* found)
             ReleaseFoundValue(found);
             return 0;
         }
-        if (MatchesIgnoringCase(found->name, wantedName)) return 1;
+        if (MatchesIgnoringCase(found->name, wantedName) && IsStoredName(key, index, found->name))
+            return 1;
     }
 }

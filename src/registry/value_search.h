@@ -14,9 +14,9 @@ struct FoundValue {
 };
 
 // A key under HKEY_LOCAL_MACHINE, opened relative to a handle of the root itself, by its path
-// with runs of backslashes made one and none leading or trailing. A key that cannot be opened
-// (missing, or refused for the access asked) keeps the null handle, on which the enumeration
-// fails: the search then finds nothing.
+// as given when no name in it is empty. A key that cannot be opened (such a path, missing, or
+// refused for the access asked) keeps the null handle, on which the enumeration fails: the
+// search then finds nothing.
 struct LocalMachineKey {
     KeyHandle root;
     KeyHandle key;
@@ -24,8 +24,9 @@ struct LocalMachineKey {
 LocalMachineKey OpenLocalMachineKey(const char* keyPath, Dword access);
 void CloseLocalMachineKey(LocalMachineKey opened);
 
-// 1 when a value of key is named wantedName (the first in enumeration order), 0 when none is
-// or the enumeration fails. Either way the caller ends with ReleaseFoundValue.
+// 1 when a value of key is named wantedName (the first in enumeration order) exactly as
+// stored, not by a look-alike of the code page; 0 when none is or the enumeration fails. Either way
+// the caller ends with ReleaseFoundValue.
 int FindValueByName(KeyHandle key, const char* wantedName, FoundValue* found);
 void ReleaseFoundValue(FoundValue* found);
 

@@ -39,28 +39,15 @@ int AppendFileName(char* buffer, std::size_t capacity, const char* fileName)
     return 1;
 }
 
-int CollapseKeyPath(char* buffer, std::size_t capacity, const char* keyPath)
+int IsWholeKeyPath(const char* keyPath)
 {
-    std::size_t used = 0, separatorPending = 0;
-    if (capacity == 0) return 0;
-    buffer[0] = 0;
+    int afterSeparator = 1;
     for (const char* at = keyPath; *at != 0;) {
         const char* next = os::CharNextA(at);
-        if (*at == '\\' && next == at + 1) {  // only a backslash: a slash belongs to a key name
-            separatorPending = used > 0;
-        } else {
-            std::size_t length = static_cast<std::size_t>(next - at);
-            if (used + separatorPending + length >= capacity) {
-                buffer[0] = 0;
-                return 0;
-            }
-            if (separatorPending) buffer[used++] = '\\';
-            std::memcpy(buffer + used, at, length);
-            used += length;
-            buffer[used] = 0;
-            separatorPending = 0;
-        }
+        int separator = *at == '\\' && next == at + 1;  // a slash belongs to a key's name
+        if (separator && afterSeparator) return 0;
+        afterSeparator = separator;
         at = next;
     }
-    return 1;
+    return !afterSeparator;
 }

@@ -18,9 +18,9 @@ int EndsWithBackslash(const char* text);
 // path ends with one. 1 when the whole fits the capacity; otherwise 0, the buffer unchanged.
 int AppendFileName(char* buffer, std::size_t capacity, const char* fileName);
 
-// Copies a registry key path into buffer with each run of backslashes made one and a leading
-// or trailing backslash dropped, stepping by characters: a trail byte 0x5C is kept as it is.
-// 1 when the whole fits the capacity; otherwise 0, the buffer holding the empty string.
-int CollapseKeyPath(char* buffer, std::size_t capacity, const char* keyPath);
+// 1 when every name of the registry key path between its backslashes is non-empty: no
+// leading, trailing or doubled backslash, stepping by characters (a trail byte 0x5C is no
+// separator). Windows' tree search takes an empty name for a key named "", which no key is.
+int IsWholeKeyPath(const char* keyPath);
 
 #endif

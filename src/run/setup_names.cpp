@@ -68,8 +68,7 @@ static void ComposeName(char* name, const char* const* parts, std::size_t count,
 void ComposeSetupNames(int appExact, int companyExact)
 {
     const char* const product[] = {"SOFTWARE\\", CompanyName, "\\", AppName};
-    const char* const uninstall[] = {"SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\",
-                                     AppName};
+    const char* const uninstall[] = {kUninstallEntries, AppName};
     const char* const shortcut[] = {"\\", AppName, ".lnk"};
     ComposeName(ProductKeyPath, product, 4, appExact && companyExact);
     ComposeName(UninstallKeyPath, uninstall, 2, appExact);

@@ -10,6 +10,10 @@
 
 const std::size_t kSetupNameSize = 128;
 
+// What UninstallKeyPath holds before the application's name: the uninstall entries' key, and
+// the format's two backslashes.
+const char kUninstallEntries[] = "SOFTWARE\\Microsoft\\windows\\CurrentVersion\\Uninstall\\\\";
+
 extern char AppName[kSetupNameSize];
 extern char CompanyName[kSetupNameSize];
 extern char ProductKeyPath[kSetupNameSize];

@@ -42,9 +42,28 @@ int WinMain(void*, void*, const char* commandTail, int)
     return 0;
 }
 
+// The tail as WinMain takes it, in the code page: ASCII is the same bytes in every ANSI code
+// page, and any other tail, which cannot be the ASCII "-normal", arrives empty rather than
+// converted, since a conversion would take look-alikes (U+FF4E for 'n' under code page 1252).
+static void ToAsciiTail(const char16_t* wide, char* tail, std::size_t capacity)
+{
+    std::size_t length = 0;
+    for (; wide[length] != 0; ++length) {
+        if (wide[length] >= 0x80 || length + 1 >= capacity) {
+            tail[0] = 0;
+            return;
+        }
+        tail[length] = static_cast<char>(wide[length]);
+    }
+    tail[length] = 0;
+}
+
 // The program's entry, called by the platform's entry point: there is no C runtime start-up
-// to compute the command-line tail, so it is computed here, by the program's own rules.
+// to compute the command-line tail, so it is computed here, by the program's own rules, from
+// the command line as typed (UTF-16).
 int StartProgram()
 {
-    return WinMain(nullptr, nullptr, CommandLineTail(os::GetCommandLineA()), 0);
+    char tail[kSetupNameSize];
+    ToAsciiTail(CommandLineTail(os::GetCommandLineW()), tail, sizeof tail);
+    return WinMain(nullptr, nullptr, tail, 0);
 }

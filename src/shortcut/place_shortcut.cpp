@@ -90,6 +90,28 @@ static int ComposeLinkPath(char16_t* linkPath, int shortcutFolder)
            IsPlainFileName(linkPath + used + 1, static_cast<std::size_t>(units - kAroundName));
 }
 
+static const char16_t* LastName(const char16_t* path)
+{
+    const char16_t* name = path;
+    for (const char16_t* at = path; *at != 0; ++at)
+        if (*at == u'\\') name = at + 1;
+    return name;
+}
+
+// On NTFS with short names (the system volume's default), a file also answers to its 8.3
+// alias: CreateFile on "CALEND~1.lnk" opens "Calendar notes.lnk", and the save would overwrite
+// the user's file. A file that stands at the link path is the link's own only when its long
+// name is the link's name, compared as the file system compares names, without case
+// (GetLongPathNameW; CompareStringOrdinal, which Microsoft names for file names).
+static int IsLinkPathOurs(const char16_t* linkPath)
+{
+    if (os::GetFileAttributesW(linkPath) == kInvalidFileAttributes) return 1;
+    char16_t longPath[kMaxPath];
+    Dword units = os::GetLongPathNameW(linkPath, longPath, kMaxPath);
+    if (units == 0 || units >= kMaxPath) return 0;
+    return os::CompareStringOrdinal(LastName(linkPath), LastName(longPath), 1) == kCstrEqual;
+}
+
 int PlaceShortcut(int shortcutFolder)
 {
     char16_t linkPath[kMaxPath];
@@ -97,7 +119,8 @@ int PlaceShortcut(int shortcutFolder)
     char target[kTargetSize];
     std::memset(target, 0, sizeof target);
     if (!QueryInstallPath(target, sizeof target)) return Warn(kInstallPathWarning);
-    if (!haveLinkPath || !AppendLaunchTarget(target, sizeof target)) return Warn(kShortcutWarning);
+    if (!haveLinkPath || !AppendLaunchTarget(target, sizeof target) || !IsLinkPathOurs(linkPath))
+        return Warn(kShortcutWarning);
     if (CreateShellLink(target, linkPath, AppName) != kSOk) return Warn(kShortcutWarning);
     return 0;
 }

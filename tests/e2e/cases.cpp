@@ -12,6 +12,10 @@ const std::wstring kApp = L"App", kCompany = L"Firm";
 const std::wstring kJapanese = L"\u4e88\u5b9a\u8868";  // each second byte in 932 is 0x5C
 const std::wstring kTrailByteCompany = L"\u8868";      // 0x95 0x5C
 const std::wstring kOldCommand = L"C:\\old\\remove.exe /x";
+// "UninstallString" in full-width letters: code page 1252 has only the ASCII look-alike.
+const std::wstring kFullWidthName =
+    L"\uff35\uff4e\uff49\uff4e\uff53\uff54\uff41\uff4c\uff4c"
+    L"\uff33\uff54\uff52\uff49\uff4e\uff47";
 
 const std::wstring kInstallPathWarning =
     L"\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u30d1\u30b9\u304c\u898b\u3064\u304b\u308a\u307e\u305b"
@@ -169,7 +173,8 @@ std::string Describe(const std::optional<std::vector<Value>>& values)
         text += " " + Utf8(v.name) + "," + std::to_string(v.type) + "," +
                 (v.type == REG_SZ || v.type == REG_EXPAND_SZ
                      ? Utf8(std::wstring(reinterpret_cast<const wchar_t*>(v.data.data()),
-                                         v.data.size() / 2))
+                                         v.data.size() / 2)
+                                .c_str())  // up to the zero, which would end the line
                      : Hex(v.data));
     return text;
 }
@@ -384,6 +389,30 @@ std::vector<Case> MakeCases()
             c.settings = Settings{L"[SYS]\r\nApplicationName=Caf\u00e9\r\nCRCompany=Firm\r\n",
                                   Settings::Utf16, ""};
             NothingWritten(c, {{kInstallPathWarning, L""}});
+        });
+    add("no company in the settings: another vendor's SOFTWARE\\App is not taken for it",
+        [](Case& c) {
+            c.settings = Settings{L"[SYS]\r\nApplicationName=App\r\n", Settings::Ansi, ""};
+            c.registry = Installed({std::nullopt});
+            c.registry.push_back(Text(L"SOFTWARE\\App", L"InstallPath", Cal()));
+            NothingWritten(c, {{kInstallPathWarning, kApp}});
+        });
+    add("a value named UninstallString in full-width letters is not that value: none made",
+        [](Case& c) {
+            c.registry = Installed({.entry = Entry{{L"DisplayName", kApp}}});
+            c.registry.push_back(Text(EntryKey(), kFullWidthName, kOldCommand, REG_SZ, Api::Wide));
+            c.expect.entry = {{Sz(L"DisplayName", kApp), Sz(kFullWidthName, kOldCommand)}};
+        });
+    add("program folder with a full-width quote: the command line taken as typed", [](Case& c) {
+        c.programDir = c.cwd = places.quote;
+        c.command = L"\"" + places.quote + L"\\FinishSetup.exe\" -normal";
+    });
+    add("a name that is another file's 8.3 alias: that file kept, the shortcut warning",
+        [](Case& c) {
+            ForApp(c, places.alias);
+            c.userFile = true;
+            c.expect.boxes = {{kShortcutWarning, places.alias}};
+            c.expect.startup = c.expect.desktop = std::nullopt;
         });
     add("program folder outside code page 932: its own settings, not the look-alike folder's",
         [](Case& c) {

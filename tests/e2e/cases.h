@@ -11,6 +11,8 @@ struct Places {
     std::wstring elsewhere;  // a working directory with other settings
     std::wstring cafe;       // a program folder code page 932 names only as a look-alike
     std::wstring lookAlike;  // that look-alike, with other settings
+    std::wstring quote;      // a program folder with a full-width quote, '"' by best fit in 1252
+    std::wstring alias;      // the 8.3 alias of kUserFile, without ".LNK"; no '~': none here
     std::wstring startup, desktop;
 };
 extern Places places;
@@ -62,6 +64,8 @@ struct Outcome {
     std::vector<Started> started;
 };
 
+const wchar_t* const kUserFile = L"Calendar notes.lnk";
+
 struct Case {
     std::string name;
     std::wstring command;  // empty: "{exe}" -normal
@@ -77,6 +81,7 @@ struct Case {
     bool hidden = false;
     bool removeStartupFolder = false;
     bool readOnlyLink = false;  // a link of the app's name already in Startup, read-only
+    bool userFile = false;      // kUserFile in Startup, which must stay as it was
     std::vector<std::wstring> recorders;
     bool runUninstall = false;
     bool openStartupLink = false;

@@ -127,18 +127,30 @@ bool SetUpPlaces(const std::wstring& program)
     places.elsewhere = places.root + L"\\elsewhere";
     places.cafe = places.root + L"\\Caf\u00e9 Setup";
     places.lookAlike = places.root + L"\\Cafe Setup";
+    places.quote = places.root + L"\\Set\uff02 up";
     places.startup = SpecialFolder(CSIDL_STARTUP);
     places.desktop = SpecialFolder(CSIDL_DESKTOPDIRECTORY);
     RemoveTree(places.root);
     for (const std::wstring& folder :
-         {places.program, places.elsewhere, places.cafe, places.lookAlike})
+         {places.program, places.elsewhere, places.cafe, places.lookAlike, places.quote})
         if (!MakeFolders(folder)) return false;
     for (const std::wstring& folder : {places.elsewhere, places.lookAlike})
         WriteBytes(folder + L"\\ImInitial",
                    "[SYS]\r\nApplicationName=Wrong\r\nCRCompany=Wrong\r\n");
     SetEnvironmentVariableW(kStartedVariable, (places.root + L"\\started.txt").c_str());
-    return CopyFileW(program.c_str(), (places.program + L"\\FinishSetup.exe").c_str(), FALSE) &&
-           CopyFileW(program.c_str(), (places.cafe + L"\\FinishSetup.exe").c_str(), FALSE);
+    // The alias the file system gives a file of that name (Windows "CALEND~1.LNK" where 8.3
+    // names are made, Wine a hashed "CALE~C4B.LNK"), which the same name in Startup gets too.
+    std::wstring file = places.root + L"\\" + kUserFile;
+    wchar_t alias[MAX_PATH] = {};
+    WriteBytes(file, "");
+    GetShortPathNameW(file.c_str(), alias, MAX_PATH);
+    DeleteFileW(file.c_str());
+    places.alias = std::wstring(alias).substr(std::wstring(alias).rfind(L'\\') + 1);
+    places.alias = places.alias.substr(0, places.alias.rfind(L'.'));
+    return std::ranges::all_of(
+        std::vector{places.program, places.cafe, places.quote}, [&](auto& f) {
+            return CopyFileW(program.c_str(), (f + L"\\FinishSetup.exe").c_str(), FALSE) != 0;
+        });
 }
 
 // What a case made, undone in reverse order; each step says what it could not undo.
@@ -221,6 +233,10 @@ Unmet Check(const Case& c)
                 "needs code page " + std::to_string(c.codePage) + ", this is " + acp};
     if (c.wow64Only && !IsWow64())
         return {Skip::Platform, "needs a 32-bit program on 64-bit Windows"};
+    if (c.userFile && c.app.find(L'~') == std::wstring::npos)
+        return {Skip::Platform, "needs 8.3 names on the system volume"};
+    if (c.userFile && FileExists(places.startup + L"\\" + kUserFile))
+        return {Skip::MachineInUse, "the user has a file " + Utf8(kUserFile)};
     if (c.userOutsideCodePage && ToCodePage(UserName(), &bytes))
         return {Skip::CodePage, "needs a user whose name code page " + acp + " cannot hold"};
     bool exact = true;
@@ -374,6 +390,8 @@ std::string Judge(const Case& c, const Expected& e, const Outcome& o)
         for (const Started& s : o.started) seen += " (" + Utf8(s.module) + ", " + Utf8(s.cwd) + ")";
         return "started:" + (seen.empty() ? " nothing" : seen);
     }
+    if (c.userFile && ReadBytes(places.startup + L"\\" + kUserFile) != "the user's")
+        return "the user's " + Utf8(kUserFile) + " was changed";
     if (e.otherEntry && !(ReadKey(e.otherEntry->first, 0) == e.otherEntry->second))
         return Utf8(e.otherEntry->first) + ":" + Describe(ReadKey(e.otherEntry->first, 0));
     return "";
@@ -429,6 +447,11 @@ std::string Prepare(const Case& c, const std::wstring& program, Undo& undo)
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             return Removed(path);
         });
+    }
+    if (c.userFile) {
+        std::wstring path = places.startup + L"\\" + kUserFile;
+        WriteBytes(path, "the user's");
+        undo.push_back([path] { return Removed(path); });
     }
     return c.removeStartupFolder ? EmptyStartupFolder(undo) : "";
 }

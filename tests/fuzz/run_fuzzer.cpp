@@ -10,7 +10,9 @@
 //   coinit <hresult> / save <hresult>   CoInitialize's result / the save's success result
 //   moredata                            every enumeration answers ERROR_MORE_DATA
 //   overreport                          over-reported data sizes after a name overflow
-//   regw <key>|<name>|<type>|<utf-8>    a value written in UTF-16, as a Unicode installer does
+//   regw <key>|<name>|<type>|<utf-8>    a value written in UTF-16, as a Unicode installer does;
+//                                       its name in UTF-8 too
+//   cmdw <utf-8 command line>           the command line typed in UTF-16
 //   cp <code page>                      the ANSI code page: 932 (default), 1252 or 65001
 //   hidden                              a window station no user can see
 //   session <n>                         the process's session (0: the services')
@@ -82,6 +84,7 @@ bool EndsWithBackslash(const std::string& text)
 
 struct Setup {
     std::string commandLine = "x.exe -normal";
+    std::u16string typedCommandLine;
     std::string settings;
     bool haveSettings = false;
     bool hidden = false;
@@ -100,6 +103,8 @@ void Apply(const std::string& line, Setup* setup)
     std::vector<std::string> fields = Split(rest, '|');
     if (verb == "cmd") {
         setup->commandLine = rest;
+    } else if (verb == "cmdw") {
+        setup->typedCommandLine = sim::FromUtf8(rest);
     } else if (verb == "ini") {
         setup->settings += rest + "\r\n";
         setup->haveSettings = true;
@@ -129,8 +134,8 @@ void Apply(const std::string& line, Setup* setup)
     } else if (verb == "overreport") {
         sim::OverReportAfterNameOverflow(true);
     } else if (verb == "regw" && fields.size() == 4) {
-        sim::SetRegistryValueW(fields[0], fields[1], static_cast<Dword>(Number(fields[2])),
-                               sim::FromUtf8(fields[3]));
+        sim::SetRegistryValueW(fields[0], sim::FromUtf8(fields[1]),
+                               static_cast<Dword>(Number(fields[2])), sim::FromUtf8(fields[3]));
         setup->keys.insert(fields[0]);
     } else if (verb == "cp" && (rest == "932" || rest == "1252" || rest == "65001")) {
         sim::SetAnsiCodePage(static_cast<unsigned>(Number(rest)));
@@ -247,6 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          Split(std::string(reinterpret_cast<const char*>(data), size), '\n'))
         Apply(line, &setup);
     sim::SetCommandLine(setup.commandLine);
+    if (!setup.typedCommandLine.empty()) sim::SetCommandLineW(setup.typedCommandLine);
     for (const std::string& key : setup.keys)
         setup.before.push_back({key, sim::RegistryValues(key)});
     if (setup.haveSettings) {

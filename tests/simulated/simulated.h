@@ -28,7 +28,9 @@ std::u16string FromUtf16Bytes(const std::string& bytes);
 std::string ToUtf16Bytes(const std::u16string& units);
 std::u16string FromUtf8(const std::string& utf8);
 
+// The command line as typed in the code page, or in UTF-16 (which the code page may not hold).
 void SetCommandLine(const std::string& commandLine);
+void SetCommandLineW(const std::u16string& commandLine);
 // The executable's host path, in UTF-8: the program has it in UTF-16, so a folder outside the
 // code page ("Café Setup" on code page 932) is named exactly.
 void SetModuleFileName(const std::string& path);
@@ -53,7 +55,8 @@ void Record(const std::string& entry);
 // here may hold empty components ("a\\b" is "a\b"), but RegOpenKeyExA refuses a subkey with
 // one, as Windows does. Values keep their creation order. String data (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) is kept in UTF-16, as Windows keeps it: given here in the ANSI code page, or
-// in UTF-16 as a Unicode installer writes it, and read back in the ANSI code page.
+// in UTF-16 as a Unicode installer writes it, and read back in the ANSI code page. Value names
+// are kept in UTF-16 too, and reach RegEnumValueA by the code page's best fit.
 struct RegistryValue {
     std::string name;
     Dword type;
@@ -66,6 +69,9 @@ inline bool operator==(const RegistryValue& a, const RegistryValue& b)
 void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
                       const std::string& data);
 void SetRegistryValueW(const std::string& keyPath, const std::string& name, Dword type,
+                       const std::u16string& data);
+// A value whose name, too, was written in UTF-16 (and may have no exact form in the code page).
+void SetRegistryValueW(const std::string& keyPath, const std::u16string& name, Dword type,
                        const std::u16string& data);
 // Opening the key for writing is refused, as for a user without the right to change it.
 void DenyWriteAccess(const std::string& keyPath);
@@ -82,6 +88,9 @@ void OverReportAfterNameOverflow(bool overReporting);
 // (target, working directory, description) where the real one saves a .lnk, so that a folder
 // that does not exist fails the save.
 void SetSpecialFolder(int csidl, const std::string& path);
+// The file at path (a host path) also answers to shortName in its folder, as an NTFS file to
+// its 8.3 alias; file names are found without ASCII case, as on Windows.
+void SetShortName(const std::string& path, const std::string& shortName);
 void SetCoInitializeResult(HResult result);
 // The save's result when it would succeed: S_FALSE, say, instead of S_OK.
 void SetSaveSuccessResult(HResult result);

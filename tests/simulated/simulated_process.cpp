@@ -8,6 +8,8 @@
 
 namespace {
 std::string commandLine;
+std::u16string wideCommandLine;
+bool commandLineIsWide = false;
 std::string moduleFileName;
 int failingCall = 0;
 int callCount = 0;
@@ -25,6 +27,7 @@ void ResetShell();
 void Reset()
 {
     commandLine.clear();
+    commandLineIsWide = false;
     moduleFileName.clear();
     failingCall = 0;
     callCount = 0;
@@ -40,6 +43,13 @@ void Reset()
 void SetCommandLine(const std::string& line)
 {
     commandLine = line;
+    commandLineIsWide = false;
+}
+
+void SetCommandLineW(const std::u16string& line)
+{
+    wideCommandLine = line;
+    commandLineIsWide = true;
 }
 
 void SetModuleFileName(const std::string& path)
@@ -90,9 +100,11 @@ bool EnterCall(const std::string& entry)
 
 namespace os {
 
-const char* GetCommandLineA()
+// Windows keeps the command line in UTF-16; typed in the code page, it is converted with it.
+const char16_t* GetCommandLineW()
 {
-    return commandLine.c_str();
+    if (!commandLineIsWide) wideCommandLine = sim::ToWide(commandLine, nullptr);
+    return wideCommandLine.c_str();
 }
 
 // The host path (UTF-8) in UTF-16, as the file system names it whatever the code page. As on

@@ -20,9 +20,16 @@ const Status kErrorInvalidHandle = 6;
 const Status kErrorInternal = 1359;
 const Dword kKeySetValue = 0x2;
 
+// A value as Windows keeps it: its name and string data in UTF-16.
+struct StoredValue {
+    std::u16string name;
+    Dword type;
+    std::string data;
+};
+
 struct Key {
     // cppcheck-suppress unusedStructMember ; read through keys[...].values
-    std::vector<sim::RegistryValue> values;
+    std::vector<StoredValue> values;
     bool denyWrite = false;
 };
 
@@ -135,13 +142,27 @@ std::string AnsiFromStored(Dword type, const std::string& stored)
     return sim::ToAnsi(sim::FromUtf16Bytes(stored), nullptr);
 }
 
-void StoreValue(const std::string& keyPath, const std::string& name, Dword type,
+// Value names compare without case; letters outside ASCII play no part in the tests.
+std::u16string FoldedName(const std::u16string& name)
+{
+    std::u16string folded = name;
+    for (char16_t& unit : folded)
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    return folded;
+}
+
+// A name the ANSI calls give: converted with the code page, up to its zero.
+std::u16string WideName(const std::string& name)
+{
+    return sim::ToWide(name.substr(0, name.find('\0')), nullptr);
+}
+
+void StoreValue(const std::string& keyPath, const std::u16string& valueName, Dword type,
                 const std::string& stored)
 {
-    std::vector<sim::RegistryValue>& values = keys[Canonical(keyPath)].values;
-    std::string valueName = name.substr(0, name.find('\0'));  // as RegSetValueExA would take it
-    auto value = std::find_if(values.begin(), values.end(), [&](const sim::RegistryValue& v) {
-        return Lower(v.name) == Lower(valueName);
+    std::vector<StoredValue>& values = keys[Canonical(keyPath)].values;
+    auto value = std::find_if(values.begin(), values.end(), [&](const StoredValue& v) {
+        return FoldedName(v.name) == FoldedName(valueName);
     });
     if (value == values.end()) {
         values.push_back({valueName, type, stored});
@@ -168,10 +189,16 @@ void ResetRegistry()
 void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword type,
                       const std::string& data)
 {
-    StoreValue(keyPath, name, type, StoredFromAnsi(type, data));
+    StoreValue(keyPath, WideName(name), type, StoredFromAnsi(type, data));
 }
 
 void SetRegistryValueW(const std::string& keyPath, const std::string& name, Dword type,
+                       const std::u16string& data)
+{
+    StoreValue(keyPath, WideName(name), type, sim::ToUtf16Bytes(data));
+}
+
+void SetRegistryValueW(const std::string& keyPath, const std::u16string& name, Dword type,
                        const std::u16string& data)
 {
     StoreValue(keyPath, name, type, sim::ToUtf16Bytes(data));
@@ -193,8 +220,9 @@ std::vector<RegistryValue> RegistryValues(const std::string& keyPath)
     std::vector<RegistryValue> values;
     if (found == keys.end()) return values;
     std::transform(found->second.values.begin(), found->second.values.end(),
-                   std::back_inserter(values), [](const RegistryValue& v) {
-                       return RegistryValue{v.name, v.type, AnsiFromStored(v.type, v.data)};
+                   std::back_inserter(values), [](const StoredValue& v) {
+                       return RegistryValue{sim::ToAnsi(v.name, nullptr), v.type,
+                                            AnsiFromStored(v.type, v.data)};
                    });
     return values;
 }
@@ -270,11 +298,12 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     if (failed) return kErrorInternal;
     auto found = keys.find(open->path);
     if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
-    const sim::RegistryValue& value = found->second.values[index];
+    const StoredValue& value = found->second.values[index];
+    std::string valueName = sim::ToAnsi(value.name, nullptr);  // best fit, as Windows converts
     *type = value.type;
     std::string ansi = AnsiFromStored(value.type, value.data);
     Dword length = static_cast<Dword>(ansi.size());
-    bool nameFits = value.name.size() < *nameSize;
+    bool nameFits = valueName.size() < *nameSize;
     if (overReport && !nameFits) {
         *dataSize = length + *dataSize + 1;
         *nameSize = 1;
@@ -290,13 +319,30 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
     *dataSize = length;
     if (!nameFits) {
         if (*nameSize > 0) {
-            std::memcpy(name, value.name.data(), *nameSize - 1);
+            std::memcpy(name, valueName.data(), *nameSize - 1);
             name[*nameSize - 1] = 0;
         }
         return kErrorMoreData;
     }
-    std::memcpy(name, value.name.c_str(), value.name.size() + 1);
-    *nameSize = static_cast<Dword>(value.name.size());
+    std::memcpy(name, valueName.c_str(), valueName.size() + 1);
+    *nameSize = static_cast<Dword>(valueName.size());
+    return kErrorSuccess;
+}
+
+// The name as stored; a buffer too small for it and its zero: ERROR_MORE_DATA.
+Status RegEnumValueW(KeyHandle key, Dword index, char16_t* name, Dword* nameSize)
+{
+    bool failed = sim::EnterCall("RegEnumValueW(" + std::to_string(index) + ")");
+    const OpenKey* open = Lookup(key);
+    if (open == nullptr) return kErrorInvalidHandle;
+    if (failed) return kErrorInternal;
+    auto found = keys.find(open->path);
+    if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
+    const std::u16string& stored = found->second.values[index].name;
+    if (stored.size() >= *nameSize) return kErrorMoreData;
+    std::copy(stored.begin(), stored.end(), name);
+    name[stored.size()] = 0;
+    *nameSize = static_cast<Dword>(stored.size());
     return kErrorSuccess;
 }
 
@@ -310,10 +356,8 @@ Status RegQueryValueExW(KeyHandle key, const char16_t* name, Dword* type, unsign
     if (failed) return kErrorInternal;
     auto found = keys.find(open->path);
     if (found == keys.end()) return kErrorFileNotFound;
-    bool exact = true;
-    std::string wanted = Lower(sim::ToAnsi(name, &exact));
-    for (const sim::RegistryValue& value : found->second.values) {
-        if (!exact || Lower(value.name) != wanted) continue;
+    for (const StoredValue& value : found->second.values) {
+        if (FoldedName(value.name) != FoldedName(name)) continue;
         *type = value.type;
         Dword size = static_cast<Dword>(value.data.size());
         if (data != nullptr && size > *dataSize) {
@@ -334,8 +378,8 @@ Status RegSetValueExA(KeyHandle key, const char* name, Dword, Dword type, const 
     const OpenKey* open = Lookup(key);
     if (open == nullptr) return kErrorInvalidHandle;
     if (failed || !(open->access & kKeySetValue)) return kErrorAccessDenied;
-    sim::SetRegistryValue(open->path, name, type,
-                          std::string(reinterpret_cast<const char*>(data), dataSize));
+    std::string text(reinterpret_cast<const char*>(data), dataSize);
+    StoreValue(open->path, WideName(name), type, StoredFromAnsi(type, text));
     return kErrorSuccess;
 }
 

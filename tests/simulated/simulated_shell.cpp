@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -29,6 +30,36 @@ HResult saveSuccessResult = 0;
 int comInitializations = 0;
 int liveReferences = 0;
 bool windowStationVisible = true;
+std::map<std::string, std::string> shortNames;  // folder/ALIAS (host, UTF-8) to the long path
+
+std::string UpperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// A Windows path as the host names it: UTF-8, '/' for '\\'.
+std::string HostPath(const char16_t* path)
+{
+    std::string name = sim::ToUtf8(path);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+// The file a path opens, as Windows finds it: by its last name without case, or by a short
+// name given to a file there; the path itself when nothing stands there.
+std::string Resolve(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    std::string folder = path.substr(0, slash), name = UpperAscii(path.substr(slash + 1));
+    auto alias = shortNames.find(folder + "/" + name);
+    if (alias != shortNames.end()) return alias->second;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (UpperAscii(entry.path().filename().string()) == name) return entry.path().string();
+    return path;
+}
 
 LinkObject* ToObject(ShellLinkHandle link)
 {
@@ -60,6 +91,12 @@ void ResetShell()
     saveSuccessResult = 0;
     comInitializations = 0;
     windowStationVisible = true;
+    shortNames.clear();
+}
+
+void SetShortName(const std::string& path, const std::string& shortName)
+{
+    shortNames[path.substr(0, path.rfind('/') + 1) + UpperAscii(shortName)] = path;
 }
 
 void SetWindowStationVisible(bool visible)
@@ -175,8 +212,7 @@ HResult Save(PersistFileHandle file, const char16_t* fileName, int)
     static const std::regex device(
         "(con|prn|aux|nul|(com|lpt)([0-9]|\xc2\xb9|\xc2\xb2|\xc2\xb3)) *(\\..*)?",
         std::regex::icase);
-    std::string name = sim::ToUtf8(fileName);
-    std::replace(name.begin(), name.end(), '\\', '/');
+    std::string name = HostPath(fileName);
     if (sim::EnterCall("Save(" + name + ")")) return kEFail;
     std::string last = name.substr(name.rfind('/') + 1);
     if (std::any_of(last.begin(), last.end(), [](char c) {
@@ -186,7 +222,7 @@ HResult Save(PersistFileHandle file, const char16_t* fileName, int)
     if (std::regex_match(last, device)) return saveSuccessResult;
     std::size_t colon = last.find(':');
     if (colon != std::string::npos) name.resize(name.size() - last.size() + colon);
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Resolve(name), std::ios::binary | std::ios::trunc);
     if (!out) return static_cast<HResult>(0x80070003);  // the path was not found
     if (colon != std::string::npos) return saveSuccessResult;
     const LinkObject* object = ToObject(file);
@@ -206,6 +242,52 @@ void Release(ShellLinkHandle link)
 {
     sim::Record("Release(IShellLinkA)");
     DropReference(ToObject(link));
+}
+
+Dword GetFileAttributesW(const char16_t* path)
+{
+    if (sim::EnterCall("GetFileAttributesW")) return kInvalidFileAttributes;
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::status(Resolve(HostPath(path)), error);
+    if (!std::filesystem::exists(status)) return kInvalidFileAttributes;
+    return std::filesystem::is_directory(status) ? 0x10 : 0x20;  // DIRECTORY, ARCHIVE
+}
+
+// The path with its last name as the folder lists it; the folders above are taken as given.
+Dword GetLongPathNameW(const char16_t* path, char16_t* longPath, Dword size)
+{
+    if (sim::EnterCall("GetLongPathNameW")) return 0;
+    std::string file = Resolve(HostPath(path));
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) return 0;
+    std::u16string given(path);
+    std::u16string result =
+        given.substr(0, given.rfind(u'\\') + 1) + sim::FromUtf8(file.substr(file.rfind('/') + 1));
+    if (result.size() >= size) return static_cast<Dword>(result.size() + 1);
+    std::copy(result.begin(), result.end(), longPath);
+    longPath[result.size()] = 0;
+    return static_cast<Dword>(result.size());
+}
+
+// Upper case as NTFS's table gives it, for the letters the tests use: ASCII, Latin-1 and the
+// full-width Latin letters.
+static char16_t UpperUnit(char16_t unit)
+{
+    if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7))
+        return static_cast<char16_t>(unit - 0x20);
+    if (unit >= 0xFF41 && unit <= 0xFF5A) return static_cast<char16_t>(unit - 0x20);
+    return unit;
+}
+
+int CompareStringOrdinal(const char16_t* left, const char16_t* right, int ignoreCase)
+{
+    sim::Record("CompareStringOrdinal");
+    for (;; ++left, ++right) {
+        char16_t a = ignoreCase ? UpperUnit(*left) : *left;
+        char16_t b = ignoreCase ? UpperUnit(*right) : *right;
+        if (a != b) return a < b ? 1 : 3;  // CSTR_LESS_THAN, CSTR_GREATER_THAN
+        if (a == 0) return kCstrEqual;
+    }
 }
 
 // The folder's host path (UTF-8) in UTF-16, as the shell names it whatever the code page.

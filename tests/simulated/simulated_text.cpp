@@ -41,13 +41,16 @@ bool Convert(const char* from, const char* to, const std::string& input, std::st
     return converted;
 }
 
-// Windows' best fit for the Latin letters with marks that a code page lacks: the bare letter
-// (so "Café" reaches a code page 932 program as "Cafe"); anything else becomes '?'.
+// Windows' best fit for a character the code page lacks: a Latin letter with marks becomes the
+// bare letter (so "Café" reaches a code page 932 program as "Cafe"), a full-width ASCII
+// character (U+FF01 to U+FF5E, real characters in 932) its ASCII twin (bestfit1252: the
+// full-width quote U+FF02 arrives as '"'); anything else becomes '?'.
 char BestFit(char16_t unit)
 {
     static const char kLatin1[] =
         "AAAAAAACEEEEIIIIDNOOOOOxOUUUUYTsaaaaaaaceeeeiiiidnooooo/ouuuuyty";
     if (unit >= 0xC0 && unit <= 0xFF) return kLatin1[unit - 0xC0];
+    if (unit >= 0xFF01 && unit <= 0xFF5E) return static_cast<char>(unit - 0xFF01 + '!');
     return '?';
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "run/command_line.h"
+#include "simulated.h"
 
 struct TailCase {
     const char* name;
@@ -12,9 +13,12 @@ struct TailCase {
 
 class CommandLineTailTest : public ::testing::TestWithParam<TailCase> {};
 
+// The rows are typed in code page 932; Windows keeps the command line in UTF-16.
 TEST_P(CommandLineTailTest, TakesWhatFollowsTheProgramName)
 {
-    EXPECT_EQ(CommandLineTail(GetParam().commandLine.c_str()), GetParam().tail);
+    sim::SetAnsiCodePage(932);
+    std::u16string line = sim::ToWide(GetParam().commandLine, nullptr);
+    EXPECT_EQ(CommandLineTail(line.c_str()), sim::ToWide(GetParam().tail, nullptr));
 }
 
 INSTANTIATE_TEST_SUITE_P(

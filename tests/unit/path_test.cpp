@@ -59,31 +59,29 @@ TEST(IsPathSeparatorTest, OnlySingleByteCharacters)
     EXPECT_EQ(IsPathSeparator(&"\x95\x5c"[1]), 1);  // seen on its own, the byte is a backslash
 }
 
-struct CollapseCase {
+struct WholeKeyPathCase {
     const char* name;
     std::string path;
-    std::size_t capacity;
-    int result;
-    std::string collapsed;
+    int whole;
 };
 
-class CollapseKeyPathTest : public ::testing::TestWithParam<CollapseCase> {};
+class IsWholeKeyPathTest : public ::testing::TestWithParam<WholeKeyPathCase> {};
 
-TEST_P(CollapseKeyPathTest, OneSeparatorBetweenNamesAndNoneAround)
+TEST_P(IsWholeKeyPathTest, EveryNameBetweenBackslashesIsNonEmpty)
 {
-    const CollapseCase& c = GetParam();
-    std::vector<char> buffer(c.capacity, 'x');  // exactly the capacity: the sanitizer sees overruns
-    EXPECT_EQ(CollapseKeyPath(buffer.data(), c.capacity, c.path.c_str()), c.result);
-    EXPECT_EQ(std::string(buffer.data()), c.collapsed);
+    sim::SetAnsiCodePage(932);
+    EXPECT_EQ(IsWholeKeyPath(GetParam().path.c_str()), GetParam().whole);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cp932, CollapseKeyPathTest,
-    ::testing::Values(CollapseCase{"Doubled", "a\\\\b", 8, 1, "a\\b"},
-                      CollapseCase{"LeadingAndTrailing", "\\\\ab\\c\\\\", 8, 1, "ab\\c"},
-                      CollapseCase{"TrailByteKept", "a\\\x95\x5c\\\\b", 8, 1, "a\\\x95\x5c\\b"},
-                      CollapseCase{"SlashIsPartOfAName", "a//b", 8, 1, "a//b"},
-                      CollapseCase{"FitsExactly", "ab\\\\cd", 6, 1, "ab\\cd"},
-                      CollapseCase{"SeparatorOneByteOver", "abcd\\\\e", 6, 0, ""},
-                      CollapseCase{"Empty", "", 1, 1, ""}),
-    [](const ::testing::TestParamInfo<CollapseCase>& info) { return info.param.name; });
+    Cp932, IsWholeKeyPathTest,
+    ::testing::Values(WholeKeyPathCase{"Names", "a\\bc\\d", 1},
+                      WholeKeyPathCase{"Doubled", "a\\\\b", 0},
+                      WholeKeyPathCase{"Leading", "\\a", 0}, WholeKeyPathCase{"Trailing", "a\\", 0},
+                      WholeKeyPathCase{"OnlyABackslash", "\\", 0},
+                      WholeKeyPathCase{"TrailByteLast", "a\\\x95\x5c", 1},
+                      WholeKeyPathCase{"TrailByteBeforeSeparator", "a\\\x95\x5c\\b", 1},
+                      WholeKeyPathCase{"TrailByteThenDoubled", "a\\\x95\x5c\\\\b", 0},
+                      WholeKeyPathCase{"SlashIsPartOfAName", "a//b", 1},
+                      WholeKeyPathCase{"Empty", "", 0}),
+    [](const ::testing::TestParamInfo<WholeKeyPathCase>& info) { return info.param.name; });

@@ -42,10 +42,11 @@ struct LookupCase {
     std::size_t capacity;
     int result;
     std::string path;                      // on 0: the destination's untouched content
-    std::u16string wideInstallPath = u"";  // an InstallPath written in UTF-16, after values
+    std::u16string wideInstallPath = u"";  // an InstallPath written in UTF-16, before values
     unsigned codePage = 932;
     bool overReport = false;  // as Japanese Windows 10 after a name overflow
     Dword wideType = kRegSz;
+    std::u16string wideName = u"InstallPath";
 };
 
 class QueryInstallPathTest : public RegistryTest,
@@ -55,9 +56,9 @@ TEST_P(QueryInstallPathTest, FindsTheValueByEnumeration)
 {
     const LookupCase& c = GetParam();
     sim::SetAnsiCodePage(c.codePage);
-    SetValues(kProductKey, c.values);
     if (!c.wideInstallPath.empty())
-        sim::SetRegistryValueW(kProductKey, "InstallPath", c.wideType, c.wideInstallPath);
+        sim::SetRegistryValueW(kProductKey, c.wideName, c.wideType, c.wideInstallPath);
+    SetValues(kProductKey, c.values);
     sim::OverReportAfterNameOverflow(c.overReport);
     std::vector<char> destination(c.capacity, 0);
     std::strcpy(destination.data(), "old");
@@ -173,6 +174,17 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    kRegMultiSz},
         LookupCase{"ExactInCp1252", {}, 256, 1, "C:\\Caf\xe9", u"C:\\Caf\u00e9\0", 1252},
+        // Full-width letters, which code page 1252 hands over as the ASCII look-alike.
+        LookupCase{"LookAlikeNameBeforeTheValue",
+                   {{"InstallPath", kRegSz, std::string("C:\\Cal\0", 7)}},
+                   256,
+                   1,
+                   "C:\\Cal",
+                   u"C:\\Other\0",
+                   1252,
+                   false,
+                   kRegSz,
+                   u"\uff29\uff4e\uff53\uff54\uff41\uff4c\uff4c\uff30\uff41\uff54\uff48"},
         LookupCase{"ExactInUtf8", {}, 256, 1, "C:\\Caf\xc3\xa9", u"C:\\Caf\u00e9\0", 65001},
         LookupCase{"JapaneseInCp1252IsNotFound", {}, 256, 0, "", u"C:\\\u4e88\u5b9a\0", 1252},
         LookupCase{"ExactInCp932", {}, 256, 1, "C:\\\x97\x5c\x92\xe8", u"C:\\\u4e88\u5b9a\0"},
@@ -238,6 +250,7 @@ struct UninstallCase {
     std::vector<RegistryValue> before;  // none: no uninstall entry
     int result;
     std::vector<RegistryValue> after;
+    std::u16string lookAlike = u"";  // a value named in UTF-16, written first, under code page 1252
 };
 
 class UpdateUninstallStringTest : public RegistryTest,
@@ -246,17 +259,24 @@ class UpdateUninstallStringTest : public RegistryTest,
 TEST_P(UpdateUninstallStringTest, RewritesOnlyTheExistingValue)
 {
     const UninstallCase& c = GetParam();
+    if (!c.lookAlike.empty()) {
+        sim::SetAnsiCodePage(1252);
+        sim::SetRegistryValueW(kUninstallKey, c.lookAlike, kRegSz, u"C:\\old.exe -x");
+    }
     SetValues(kUninstallKey, c.before);
     char path[kMaxPath];
     std::strcpy(path, c.installPath.c_str());
     EXPECT_EQ(UpdateUninstallString(path, sizeof path), c.result);
     EXPECT_TRUE(sim::RegistryValues(kUninstallKey) == c.after);
-    EXPECT_EQ(sim::RegistryKeyExists(kUninstallKey), !c.before.empty());
+    EXPECT_EQ(sim::RegistryKeyExists(kUninstallKey), !c.after.empty());
     ExpectNothingLeftOpen();
 }
 
 const RegistryValue kOldCommand = {"UninstallString", kRegSz, "C:\\old.exe -x"};
 const RegistryValue kDisplayName = {"DisplayName", kRegSz, "App"};
+
+const std::u16string kFullWidth =
+    u"\uff35\uff4e\uff49\uff4e\uff53\uff54\uff41\uff4c\uff4c\uff33\uff54\uff52\uff49\uff4e\uff47";
 
 // The command as written: quoted, with its zero.
 RegistryValue Command(const std::string& text, const std::string& name = "UninstallString")
@@ -293,6 +313,15 @@ INSTANTIATE_TEST_SUITE_P(
                       1,
                       {Command("C:\\Cal\\Uninstall.exe", "uninstallstring")}},
         UninstallCase{"NoValueLeftAlone", "C:\\Cal", {kDisplayName}, 0, {kDisplayName}},
+        // Full-width letters, which code page 1252 hands over as "UninstallString": not that
+        // value, and no second one is made beside it.
+        UninstallCase{"LookAlikeNameIsNotTheValue", "C:\\Cal", {}, 0, {kOldCommand}, kFullWidth},
+        UninstallCase{"LookAlikeBeforeTheValue",
+                      "C:\\Cal",
+                      {kOldCommand},
+                      1,
+                      {kOldCommand, Command("C:\\Cal\\Uninstall.exe")},
+                      kFullWidth},
         UninstallCase{"NoEntryNotCreated", "C:\\Cal", {}, 0, {}},
         UninstallCase{"FitsExactly",
                       std::string(243, 'p'),
@@ -342,7 +371,8 @@ TEST_F(RegistryTest, KeyPathReachesTheRegistryCollapsed)
 struct KeyPathCase {
     const char* name;
     std::string company, app;
-    std::string productKey, entryKey;  // where the installation put its keys
+    std::string productKey, entryKey;  // where an installation put its keys
+    int found = 1, updated = 1;
 };
 
 class KeyPathTest : public RegistryTest, public ::testing::WithParamInterface<KeyPathCase> {};
@@ -356,21 +386,29 @@ TEST_P(KeyPathTest, OpensNoEmptyComponentAndCutsNoCharacter)
     ComposeSetupNames();
     sim::SetRegistryValue(c.productKey, "InstallPath", kRegSz, "C:\\Cal");
     sim::SetRegistryValue(c.entryKey, kOldCommand.name, kOldCommand.type, kOldCommand.data);
-    char path[kMaxPath] = "";
-    EXPECT_EQ(QueryInstallPath(path, sizeof path), 1);
-    EXPECT_EQ(UpdateUninstallString(path, sizeof path), 1);
+    char path[kMaxPath] = "C:\\Cal";
+    EXPECT_EQ(QueryInstallPath(path, sizeof path), c.found);
+    EXPECT_EQ(UpdateUninstallString(path, sizeof path), c.updated);
+    EXPECT_EQ(sim::RegistryValues(c.entryKey).at(0).data,
+              c.updated ? "\"C:\\Cal\\Uninstall.exe\"" + std::string(1, '\0') : kOldCommand.data);
     ExpectNothingLeftOpen();
 }
 
 const std::string kEntries = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // 表 is 0x95 0x5C: its second byte is no separator, so it neither merges with the backslash
-// after it nor is dropped at the end.
+// after it nor is dropped at the end. A name that is empty, or leaves a name of the key path
+// empty, is never collapsed into another key: "SOFTWARE\\App" is not another vendor's
+// SOFTWARE\App, nor "...\Uninstall\\" the entries' key itself.
 INSTANTIATE_TEST_SUITE_P(
     Names, KeyPathTest,
-    ::testing::Values(KeyPathCase{"EmptyCompany", "", "App", "SOFTWARE\\App", kEntries + "App"},
+    ::testing::Values(KeyPathCase{"EmptyCompany", "", "App", "SOFTWARE\\App", kEntries + "App", 0},
+                      KeyPathCase{"CompanyOfABackslash", "\\", "App", "SOFTWARE\\App",
+                                  kEntries + "App", 0},
+                      KeyPathCase{"EmptyApp", "Firm", "", "SOFTWARE\\Firm",
+                                  kEntries.substr(0, kEntries.size() - 1), 0, 0},
                       KeyPathCase{"SeparatorsAroundNames", "\\Firm\\", "App\\",
-                                  "SOFTWARE\\Firm\\App", kEntries + "App"},
+                                  "SOFTWARE\\Firm\\App", kEntries + "App", 0, 0},
                       KeyPathCase{"CompanyEndsInTrailByte", "\x95\x5c", "App",
                                   "SOFTWARE\\\x95\x5c\\App", kEntries + "App"},
                       KeyPathCase{"AppEndsInTrailByte", "Firm", "\x95\x5c",

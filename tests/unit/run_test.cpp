@@ -13,6 +13,8 @@ struct GateCase {
     const char* name;
     std::string commandLine;
     bool runs;
+    std::u16string typed = u"";  // the command line in UTF-16, where it is not commandLine
+    unsigned codePage = 932;
 };
 
 class GateTest : public SimulatedTest, public ::testing::WithParamInterface<GateCase> {};
@@ -20,7 +22,9 @@ class GateTest : public SimulatedTest, public ::testing::WithParamInterface<Gate
 TEST_P(GateTest, RunsOnlyForTheSingleArgumentNormal)
 {
     WriteSettings("App", "Firm");
+    sim::SetAnsiCodePage(GetParam().codePage);
     sim::SetCommandLine(GetParam().commandLine);
+    if (!GetParam().typed.empty()) sim::SetCommandLineW(GetParam().typed);
     EXPECT_EQ(StartProgram(), 0);
     EXPECT_EQ(CountCalls("GetPrivateProfileStringW"), GetParam().runs ? 2 : 0);
     EXPECT_EQ(CountCalls(""), GetParam().runs ? CountCalls("") : 0) << "nothing touched";
@@ -41,7 +45,15 @@ INSTANTIATE_TEST_SUITE_P(
                       GateCase{"Prefix", "FinishSetup.exe -norma", false},
                       GateCase{"Longer", "FinishSetup.exe -normally", false},
                       // The fold is ASCII only: a full-width letter is no 'n'.
-                      GateCase{"NoCodePageFolding", "FinishSetup.exe -\x82\x8eormal", false}),
+                      GateCase{"NoCodePageFolding", "FinishSetup.exe -\x82\x8eormal", false},
+                      // Code page 1252 has look-alikes only: '"' for the full-width quote of a
+                      // folder's name, which must not end the quoted name, and "-normal" for
+                      // the full-width argument, which is not -normal.
+                      GateCase{"FullWidthQuoteInFolder", "", true,
+                               u"\"C:\\Set\uff02 up\\FinishSetup.exe\" -normal", 1252},
+                      GateCase{"FullWidthArgument", "", false,
+                               u"FinishSetup.exe \uff0d\uff4e\uff4f\uff52\uff4d\uff41\uff4c",
+                               1252}),
     [](const ::testing::TestParamInfo<GateCase>& info) { return info.param.name; });
 
 TEST_F(GateTest, ReadsTheNamesInOrderAndComposesThem)

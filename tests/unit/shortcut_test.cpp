@@ -104,6 +104,7 @@ TEST_F(ShortcutTest, CallsTheShellLinkObjectInOrder)
             entry.rfind("MultiByteToWideChar", 0) != 0 && entry.rfind("GetProcessWindow", 0) != 0)
             shellCalls.push_back(entry);
     std::vector<std::string> expected = {"SHGetSpecialFolderPathW(7)",
+                                         "GetFileAttributesW",
                                          "CoCreateShellLink",
                                          "QueryPersistFile",
                                          "SetPath(C:\\Cal\\calendar.exe)",
@@ -284,6 +285,49 @@ INSTANTIATE_TEST_SUITE_P(
         CodePageCase{"CaptionInUtf8", 65001, "u", "Caf\xc3\xa9", false, "", "Caf\u00e9"}),
     [](const ::testing::TestParamInfo<CodePageCase>& info) { return info.param.name; });
 
+// A file already at the link path is replaced only when its long name is the link's name:
+// under an 8.3 alias ("CALEND~1.lnk") stands another file, which stays as the user had it.
+struct StandingCase {
+    const char* name;
+    std::string app;
+    std::string file;       // in Startup before the run
+    std::string shortName;  // the file's 8.3 alias; empty: none
+    int result;
+    const char* failing = nullptr;
+};
+
+class StandingFileTest : public ShortcutTest, public ::testing::WithParamInterface<StandingCase> {};
+
+TEST_P(StandingFileTest, ReplacesOnlyAFileOfTheLinksName)
+{
+    const StandingCase& c = GetParam();
+    UseNames(c.app);
+    sim::SetRegistryValue("SOFTWARE\\Firm\\" + c.app, "InstallPath", kRegSz, "C:\\Cal");
+    std::string file = directory + "/Startup/" + c.file;
+    std::filesystem::create_directories(directory + "/Startup");
+    WriteFile(file, "the user's");
+    if (!c.shortName.empty()) sim::SetShortName(file, c.shortName);
+    if (c.failing != nullptr) sim::FailCallNamed(c.failing);
+    EXPECT_EQ(PlaceShortcut(kStartupFolder), c.result);
+    EXPECT_EQ(sim::ReadSavedLink(file),
+              c.result == 0
+                  ? "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=" + c.app + "\n"
+                  : "the user's");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory + "/Startup"), {}), 1);
+    ExpectWarnings(
+        c.result == 0 ? std::vector<std::string>{} : std::vector<std::string>{kShortcutWarning},
+        c.app);
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StandingFileTest,
+    ::testing::Values(
+        StandingCase{"AnotherFilesShortName", "CALEND~1", "Calendar notes.lnk", "CALEND~1.LNK", -1},
+        StandingCase{"ItsOwnNameInOtherCase", "App", "app.lnk", "", 0},
+        StandingCase{"LongNameUnreadable", "App", "App.lnk", "", -1, "GetLongPathNameW"}),
+    [](const ::testing::TestParamInfo<StandingCase>& info) { return info.param.name; });
+
 // The application's name is the link's file name only when it is one plain file name: Windows
 // opens a device for "NUL.lnk", writes "Cal: Pro.lnk" as a stream of a file "Cal", and
 // "..\..\Cal" leaves the folder. A refused name: the shortcut warning, and no file anywhere.
@@ -292,6 +336,7 @@ struct LinkNameCase {
     std::string app;       // in the code page
     std::string linkFile;  // UTF-8, in the Startup folder; empty: refused
     unsigned codePage = 932;
+    const std::string* warning = &kShortcutWarning;
 };
 
 class LinkNameTest : public ShortcutTest, public ::testing::WithParamInterface<LinkNameCase> {};
@@ -311,16 +356,16 @@ TEST_P(LinkNameTest, WritesOnlyAPlainFileName)
         if (!entry.is_directory()) files.push_back(entry.path().string().substr(directory.size()));
     if (!refused) expected.push_back("/a/b/Startup/" + c.linkFile);
     EXPECT_EQ(files, expected);
-    ExpectWarnings(
-        refused ? std::vector<std::string>{kShortcutWarning} : std::vector<std::string>{},
-        sim::ToUtf8(sim::ToWide(c.app, nullptr)));
+    ExpectWarnings(refused ? std::vector<std::string>{*c.warning} : std::vector<std::string>{},
+                   sim::ToUtf8(sim::ToWide(c.app, nullptr)));
     ExpectNothingLeftOpen();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, LinkNameTest,
     ::testing::Values(
-        LinkNameCase{"Plain", "App", "App.lnk"}, LinkNameCase{"Empty", "", ".lnk"},
+        LinkNameCase{"Plain", "App", "App.lnk"},
+        LinkNameCase{"Empty", "", "", 932, &kInstallPathWarning},
         LinkNameCase{"TwoDotsAlone", "..", "...lnk"},
         LinkNameCase{"TrailByte5C", "\x95\x5c", "\u8868.lnk"},
         LinkNameCase{"TrailByte7C", "\x83\x7c", "\u30dd.lnk"}, LinkNameCase{"Device", "NUL", ""},

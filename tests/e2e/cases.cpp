@@ -297,10 +297,10 @@ std::vector<Case> MakeCases()
     // The shortcuts and the warnings.
     add("no install path: one warning, Startup folder still made, entry left alone", [](Case& c) {
         c.registry = Installed({std::nullopt});
-        c.removeStartupFolder = true;
+        c.missingStartupFolder = true;
         NothingWritten(c, {{kInstallPathWarning, kApp}});
     });
-    add("missing Startup folder is created", [](Case& c) { c.removeStartupFolder = true; });
+    add("missing Startup folder is created", [](Case& c) { c.missingStartupFolder = true; });
     refused("shortcut that cannot be saved: one warning, no Desktop, entry still rewritten",
             L"A|B");
     add("Japanese application name", [](Case& c) { ForApp(c, kJapanese); });

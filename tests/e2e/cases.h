@@ -42,8 +42,8 @@ bool operator==(const Started& a, const Started& b);
 
 // What a case expects, as plain data; by default what the typical run leaves: App's uninstall
 // entry pointing at Cal's Uninstall.exe, both links to Cal's calendar.exe, no box. Each run also
-// keeps the Startup folder, leaves no file of the app's name beside or above the two folders
-// but the links expected, and, on a window station no user can see, ends within 20 s.
+// keeps the Startup folder, makes none of the files a link of the app's name could be
+// (LinkFiles) but the links expected, and, on a window station no user can see, ends in 20 s.
 struct Expected {
     std::vector<Box> boxes;
     std::optional<std::vector<Value>> entry;  // the uninstall entry's values; none: no key
@@ -60,7 +60,7 @@ struct Outcome {
     std::optional<std::vector<Value>> entry;
     std::optional<Link> startup, desktop;
     bool startupFolderExists = false;
-    std::vector<std::wstring> newFiles;  // of the app's name, beside or above the two folders
+    std::vector<std::wstring> newFiles;  // the files the program made (LinkFiles)
     std::vector<Started> started;
 };
 
@@ -79,9 +79,9 @@ struct Case {
     int entryView = 0;
     int runs = 1;
     bool hidden = false;
-    bool removeStartupFolder = false;
-    bool readOnlyLink = false;  // a link of the app's name already in Startup, read-only
-    bool userFile = false;      // kUserFile in Startup, which must stay as it was
+    bool missingStartupFolder = false;  // a Startup folder of the run's own, not yet made
+    bool readOnlyLink = false;          // a link of the app's name already in Startup, read-only
+    bool userFile = false;              // kUserFile in Startup, which must stay as it was
     std::vector<std::wstring> recorders;
     bool runUninstall = false;
     bool openStartupLink = false;

@@ -38,7 +38,12 @@ struct Run {
 };
 Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::wstring& commandLine,
                   const std::wstring& desktop, DWORD limitMs);
-// A copy of exe whose manifest asks for the ANSI code page of locale ("ja-JP").
+// Waits up to graceMs for the process StartAndWatch is waiting for, if any, then ends it.
+void StopRunning(DWORD graceMs);
+// A copy without the Zone.Identifier stream, which would hold its start in a security prompt.
+bool CopyExe(const std::wstring& from, const std::wstring& to);
+// A copy of exe whose manifest asks for the ANSI code page of locale ("ja-JP"); false with
+// GetLastError's cause.
 bool CopyWithCodePage(const std::wstring& exe, const std::wstring& copy, const std::string& locale);
 // A window station of its own, without WSF_VISIBLE, with a desktop: "station\desktop", or
 // empty on failure. Closed by CloseHiddenDesktop.
@@ -71,6 +76,10 @@ bool IsFile(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool MakeFolders(const std::wstring& path);
+// A folder for the run's own files, which only SYSTEM and Administrators can change; and
+// whether a folder that exists is such a one, not one a user made.
+bool MakeOwnFolder(const std::wstring& path);
+bool IsOwnFolder(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 // Names, not recursive: the files, or with folders too.
 std::vector<std::wstring> FilesIn(const std::wstring& folder, bool folders = false);

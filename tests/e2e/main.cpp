@@ -1,18 +1,21 @@
 // e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FOLDER] [--wine-as-root]
-//         PATH\FinishSetup.exe
-// Runs each case of the table against FinishSetup.exe inside the Windows it runs on, and removes
-// what each case made; where the code page is not 932, the cases that need it run again in
-// copies of e2e.exe and the program whose manifests ask for it. The exit code counts the
-// failures, and one more when the run is not elevated or fewer cases passed than the platform
-// allows. --only: the cases whose names hold a text; --details: where to keep what the Wine
-// runner cross-checks (Report). e2e.exe --probe IN OUT is the runner's helper (probe.cpp).
+//         [--require-code-page-932] PATH\FinishSetup.exe        or: e2e.exe --restore
+// Runs each case of the table against FinishSetup.exe inside the Windows it runs on, and undoes
+// what each case changed (Journal); where the code page is not 932, the cases that need it run
+// again in copies of e2e.exe and the program whose manifests ask for it. The exit code counts
+// the failures, and one more when the run is not elevated or fewer cases passed than the
+// platform allows. --only: the cases whose names hold a text; --details: where to keep what the
+// Wine runner cross-checks (Report); --require-code-page-932: those cases must run here;
+// --restore: only undo what a run that was stopped left. e2e.exe --probe IN OUT is the Wine
+// runner's helper (probe.cpp).
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cases.h"
@@ -23,7 +26,7 @@ struct Options {
     std::vector<std::wstring> only, cases;
     std::wstring details, program;
     std::wstring subReport;  // in the code page 932 pass: where its lines go
-    bool wineAsRoot = false;
+    bool wineAsRoot = false, require932 = false, restore = false;
 };
 
 struct Tally {
@@ -34,6 +37,7 @@ FILE* out = stdout;
 FILE* details = nullptr;
 bool onWine = false;
 bool boxesVisible = true;
+DWORD windowsBuild = 0;
 
 void Say(const std::string& line, FILE* file = out)
 {
@@ -108,6 +112,7 @@ void SayPlatform(bool elevated, bool say)
     USEROBJECTFLAGS flags = {};
     GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &size);
     boxesVisible = session != 0 && (flags.dwFlags & WSF_VISIBLE);
+    windowsBuild = version.dwBuildNumber;
     onWine = wineVersion != nullptr;
     if (!say) return;
     Say("code page: " + std::to_string(GetACP()));
@@ -130,7 +135,8 @@ bool SetUpPlaces(const std::wstring& program)
     places.quote = places.root + L"\\Set\uff02 up";
     places.startup = SpecialFolder(CSIDL_STARTUP);
     places.desktop = SpecialFolder(CSIDL_DESKTOPDIRECTORY);
-    RemoveTree(places.root);
+    if (places.startup.empty() || places.desktop.empty() || !MakeOwnFolder(places.root))
+        return false;
     for (const std::wstring& folder :
          {places.program, places.elsewhere, places.cafe, places.lookAlike, places.quote})
         if (!MakeFolders(folder)) return false;
@@ -147,23 +153,8 @@ bool SetUpPlaces(const std::wstring& program)
     DeleteFileW(file.c_str());
     places.alias = std::wstring(alias).substr(std::wstring(alias).rfind(L'\\') + 1);
     places.alias = places.alias.substr(0, places.alias.rfind(L'.'));
-    return std::ranges::all_of(
-        std::vector{places.program, places.cafe, places.quote}, [&](auto& f) {
-            return CopyFileW(program.c_str(), (f + L"\\FinishSetup.exe").c_str(), FALSE) != 0;
-        });
-}
-
-// What a case made, undone in reverse order; each step says what it could not undo.
-typedef std::vector<std::function<std::string()>> Undo;
-
-std::string UndoAll(Undo& undo)
-{
-    std::string failures;
-    for (auto step = undo.rbegin(); step != undo.rend(); ++step) {
-        std::string failure = (*step)();
-        if (!failure.empty()) failures += (failures.empty() ? "" : "; ") + failure;
-    }
-    return failures;
+    return std::ranges::all_of(std::vector{places.program, places.cafe, places.quote},
+                               [&](auto& f) { return CopyExe(program, f + L"\\FinishSetup.exe"); });
 }
 
 std::string Unless(bool done, const std::string& failure)
@@ -171,11 +162,93 @@ std::string Unless(bool done, const std::string& failure)
     return done ? "" : failure;
 }
 
-std::string Removed(const std::wstring& path)
+// Where Windows keeps the path of each per-user known folder, which SHSetKnownFolderPath writes
+// to redirect one and every new process reads.
+const wchar_t* const kShellFolders =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// Every change the run makes to the machine is written here, in the run's own folder, before it
+// is made; Replay undoes them in reverse: after each case, on Ctrl+C or a closed console, and
+// in the next run (or e2e.exe --restore) after a run that was killed. An entry is
+//   key VIEW HEX      a key the run made under HKLM, deleted with all below it
+//   file HEX          a file the run or the program could make, deleted
+//   startup TYPE HEX  the user's Startup value under User Shell Folders, put back (TYPE 0: none)
+CRITICAL_SECTION journalLock;  // held while an entry is written and its change made
+
+std::wstring JournalPath()
 {
+    return places.root + L"\\journal.txt";
+}
+
+// Writes the entry, then makes the change: what failed, or "".
+std::string Change(
+    const std::string& entry, const std::function<std::string()>& change = [] { return ""; })
+{
+    EnterCriticalSection(&journalLock);
+    std::ofstream journal(JournalPath().c_str(), std::ios::app | std::ios::binary);
+    bool written = (journal << entry << '\n').flush().good();
+    std::string failure = written ? change() : "cannot write " + Utf8(JournalPath());
+    LeaveCriticalSection(&journalLock);
+    return failure;
+}
+
+// Undoes one entry: what failed, or ""; *what names what was there to undo.
+std::string Undo(const std::vector<std::string>& f, std::string* what)
+{
+    std::wstring path = FromUtf8(FromHex(f.back()));
+    if (f[0] == "startup" && f.size() == 3) {
+        *what = "the user's Startup folder";
+        DWORD type = std::stoul(f[1]), size = static_cast<DWORD>(FromHex(f[2]).size());
+        return Unless((type == 0 ? RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup")
+                                 : RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup",
+                                                   type, FromHex(f[2]).data(), size)) == 0,
+                      "cannot put back " + *what);
+    }
+    int view = f[0] == "key" && f.size() == 3 ? std::atoi(f[1].c_str()) : -1;
+    if (view < 0 && (f[0] != "file" || f.size() != 2)) return "not a journal entry: " + f[0];
+    if (view >= 0 ? !ReadKey(path, view) : !FileExists(path)) return "";
+    *what = (view >= 0 ? "HKLM\\" : "") + Utf8(path);
+    if (view >= 0)
+        return Unless(DeleteKey(path, view) == ERROR_SUCCESS || !ReadKey(path, view),
+                      "cannot delete " + *what);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     for (int wait = 0; !DeleteFileW(path.c_str()) && FileExists(path) && wait < 100; ++wait)
         Sleep(100);  // a program the shell started may still be ending
-    return Unless(!FileExists(path), "cannot delete " + Utf8(path));
+    return Unless(!FileExists(path), "cannot delete " + *what);
+}
+
+// Undoes the journal, newest first; what could not be undone stays in it for the next run.
+std::string Replay(std::vector<std::string>* restored = nullptr)
+{
+    EnterCriticalSection(&journalLock);
+    std::vector<std::string> entries;
+    std::istringstream lines(ReadBytes(JournalPath()));
+    for (std::string line; std::getline(lines, line);) entries.insert(entries.begin(), line);
+    DeleteFileW(JournalPath().c_str());
+    std::string failures;
+    for (const std::string& entry : entries) {
+        std::istringstream words(entry);
+        std::vector<std::string> f(std::istream_iterator<std::string>(words), {});
+        std::string what, failure = f.empty() ? "" : Undo(f, &what);
+        if (!failure.empty()) failures += (failures.empty() ? "" : "; ") + Change(entry) + failure;
+        if (failure.empty() && !what.empty() && restored != nullptr) restored->push_back(what);
+    }
+    LeaveCriticalSection(&journalLock);
+    return failures;
+}
+
+// Ctrl+C, Ctrl+Break, a closed console, logoff or shutdown: the program (or the code page 932
+// pass, which undoes its own) is given 2 s and ended, and what the run changed is undone.
+UINT consoleCodePage = 0;
+BOOL WINAPI OnConsoleEvent(DWORD)
+{
+    EnterCriticalSection(&journalLock);  // no change is half made, and none is made after
+    StopRunning(2000);
+    std::string failures = Replay();
+    Say("stopped; " +
+        (failures.empty() ? "what the run changed is undone" : "not undone: " + failures));
+    if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
+    ExitProcess(failures.empty() ? 3 : 4);
 }
 
 // The highest key of path that does not exist yet: the one to delete afterwards.
@@ -217,6 +290,21 @@ std::string SettingsBytes(const Settings& settings, bool* exact)
     return bytes;
 }
 
+// The files a run of the program can make for the application: {folder}\{app}.lnk in each
+// folder, as Windows resolves the name ("..\\..\\Cal" above it), and for a name with a colon the
+// file before it, of which it would be a stream. Only these are the case's to delete.
+std::vector<std::wstring> LinkFiles(const std::wstring& app)
+{
+    std::vector<std::wstring> files;
+    for (const std::wstring& folder : {places.startup, places.desktop}) {
+        wchar_t full[MAX_PATH * 2] = {};
+        GetFullPathNameW((folder + L"\\" + app + L".lnk").c_str(), MAX_PATH * 2, full, nullptr);
+        std::wstring file = full;
+        files.push_back(file.substr(0, file.find(L':', 2)));
+    }
+    return files;
+}
+
 // Why a case cannot run here: what the platform is not (its code page among it: another pass
 // may give that), or what the machine holds that a case must not touch.
 enum class Skip { None, Platform, CodePage, MachineInUse };
@@ -246,56 +334,33 @@ Unmet Check(const Case& c)
             exact = exact && ToCodePage(w.name, &bytes) && ToCodePage(w.text, &bytes);
     if (!exact)
         return {Skip::CodePage, "its names or paths have no exact form in code page " + acp};
-    for (const std::wstring& folder : {places.startup, places.desktop})
-        if (IsFile(folder + L"\\" + c.app + L".lnk"))
-            return {Skip::MachineInUse, "the user has a link " + Utf8(c.app) + ".lnk"};
+    for (const std::wstring& file : LinkFiles(c.app))
+        if (IsFile(file)) return {Skip::MachineInUse, "the user has a file " + Utf8(file)};
     for (const Write& w : c.registry)
         if (ReadKey(w.key, w.view))
             return {Skip::MachineInUse, "HKLM\\" + Utf8(w.key) + " exists already"};
     return {};
 }
 
-// The start of every file name the program could give a link of this application: its last
-// path component, up to a colon (a stream's). Only such files are the case's.
-std::wstring Stem(const std::wstring& app)
+// The Startup folder that does not exist, which some cases need, is one of the run's own: the
+// user's Startup value under User Shell Folders points at it during the case and is put back
+// after, so nothing in the user's own folder is moved or removed.
+std::string RedirectStartup()
 {
-    std::wstring stem = app.substr(app.find_last_of(L"\\/") + 1);
-    return stem.substr(0, stem.find(L':'));
-}
-
-// The files of the app's name where a link named wrongly could land: in or above the folders.
-std::set<std::wstring> Snapshot(const std::wstring& app)
-{
-    std::set<std::wstring> folders, files;
-    for (std::wstring folder : {places.startup, places.desktop})
-        for (int level = 0; level < 3 && !folder.empty(); ++level, folder = ParentOf(folder))
-            folders.insert(folder);
-    std::wstring stem = Stem(app);
-    for (const std::wstring& folder : folders)
-        for (const std::wstring& name : FilesIn(folder))
-            if (CompareStringOrdinal(
-                    name.c_str(), static_cast<int>(std::min(name.size(), stem.size())),
-                    stem.c_str(), static_cast<int>(stem.size()), TRUE) == CSTR_EQUAL)
-                files.insert(folder + L"\\" + name);
-    return files;
-}
-
-// Renames the Startup folder aside on its own volume, its hidden desktop.ini and attributes with
-// it: Windows renames a read-only folder (as folders with a desktop.ini often are), where it
-// would not remove one. It goes back afterwards, with anything saved into the new one meanwhile.
-std::string EmptyStartupFolder(Undo& undo)
-{
-    std::wstring aside = places.startup + L".e2e-aside";
-    if (!MoveFileW(places.startup.c_str(), aside.c_str()))
-        return "cannot move the Startup folder aside: error " + std::to_string(GetLastError());
-    undo.push_back([aside] {
-        for (const std::wstring& name : FilesIn(places.startup, true))
-            MoveFileW((places.startup + L"\\" + name).c_str(), (aside + L"\\" + name).c_str());
-        RemoveDirectoryW(places.startup.c_str());
-        return Unless(MoveFileW(aside.c_str(), places.startup.c_str()),
-                      "cannot put the Startup folder back from " + Utf8(aside));
-    });
-    return Unless(!FileExists(places.startup), "the Startup folder is still there");
+    BYTE was[2048];
+    DWORD type = 0, size = sizeof was;
+    if (RegGetValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup", RRF_RT_ANY | RRF_NOEXPAND, &type,
+                     was, &size) != ERROR_SUCCESS)
+        type = size = 0;
+    std::wstring path = places.startup;
+    return Change("startup " + std::to_string(type) + " " +
+                      Hex(std::string(reinterpret_cast<char*>(was), size)),
+                  [&] {
+                      return Unless(RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup",
+                                                    REG_EXPAND_SZ, path.c_str(),
+                                                    static_cast<DWORD>(path.size() * 2 + 2)) == 0,
+                                    "cannot point the Startup folder at " + Utf8(path));
+                  });
 }
 
 std::vector<Started> TakeStarted()
@@ -314,7 +379,10 @@ void OpenLink(const std::wstring& link)
 {
     SHELLEXECUTEINFOW open = {};
     open.cbSize = sizeof open;
-    open.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    // Without the zone check a copy marked as downloaded starts without the "Open File -
+    // Security Warning" prompt; and the start is made before ShellExecuteExW returns.
+    open.fMask =
+        SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
     open.lpFile = link.c_str();
     open.nShow = SW_SHOWNORMAL;
     if (ShellExecuteExW(&open) && open.hProcess != nullptr) {
@@ -376,7 +444,7 @@ std::string Judge(const Case& c, const Expected& e, const Outcome& o)
     if (!(o.entry == e.entry))
         return "uninstall entry:" + Describe(o.entry) + "; expected:" + Describe(e.entry);
     std::vector<std::wstring> made;
-    if (e.startup && !c.readOnlyLink) made.push_back(places.startup + L"\\" + c.app + L".lnk");
+    if (e.startup) made.push_back(places.startup + L"\\" + c.app + L".lnk");
     if (e.desktop) made.push_back(places.desktop + L"\\" + c.app + L".lnk");
     std::sort(made.begin(), made.end());
     if (e.checkLinks && !(o.startup == e.startup && o.desktop == e.desktop))
@@ -416,58 +484,51 @@ Verdict Judge(const Case& c, const Outcome& o, const Options& options)
     return {failure, ""};
 }
 
-std::string Prepare(const Case& c, const std::wstring& program, Undo& undo)
+// A file the case makes, journalled first.
+std::string MakeFile(const std::wstring& path, const std::function<bool()>& make)
 {
+    return Change("file " + Hex(Utf8(path)),
+                  [&] { return Unless(make(), "cannot make " + Utf8(path)); });
+}
+
+std::string Prepare(const Case& c, const std::wstring& program)
+{
+    std::string failure;
     for (const Write& w : c.registry) {
         std::wstring first = FirstMissingKey(w.key, w.view);
-        if (!first.empty())
-            undo.push_back([first, w] {
-                return Unless(DeleteKey(first, w.view) == ERROR_SUCCESS || !ReadKey(first, w.view),
-                              "cannot delete HKLM\\" + Utf8(first));
-            });
-        std::string failure = WriteValue(w);
+        failure = first.empty() ? WriteValue(w)
+                                : Change("key " + std::to_string(w.view) + " " + Hex(Utf8(first)),
+                                         [&] { return WriteValue(w); });
         if (!failure.empty()) return failure;
     }
-    if (c.settings) {
-        bool exact = true;
-        std::wstring path = program + L"\\" + c.settingsName;
-        WriteBytes(path, SettingsBytes(*c.settings, &exact));
-        undo.push_back([path] { return Removed(path); });
-    }
-    for (const std::wstring& path : c.recorders) {
-        MakeFolders(ParentOf(path));
-        CopyFileW(SelfPath().c_str(), path.c_str(), FALSE);
-        undo.push_back([path] { return Removed(path); });
-    }
-    if (c.readOnlyLink) {
-        std::wstring path = places.startup + L"\\" + c.app + L".lnk";
-        if (!SaveLink(path, OldLink())) return "cannot save the read-only link";
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-        undo.push_back([path] {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            return Removed(path);
+    bool exact = true;
+    if (c.settings)
+        failure += MakeFile(program + L"\\" + c.settingsName, [&] {
+            return WriteBytes(program + L"\\" + c.settingsName, SettingsBytes(*c.settings, &exact));
         });
-    }
-    if (c.userFile) {
-        std::wstring path = places.startup + L"\\" + kUserFile;
-        WriteBytes(path, "the user's");
-        undo.push_back([path] { return Removed(path); });
-    }
-    return c.removeStartupFolder ? EmptyStartupFolder(undo) : "";
+    for (const std::wstring& path : c.recorders)
+        failure += MakeFile(
+            path, [&] { return MakeFolders(ParentOf(path)) && CopyExe(SelfPath(), path); });
+    std::wstring link = places.startup + L"\\" + c.app + L".lnk";
+    if (c.readOnlyLink)
+        failure += MakeFile(link, [&] {
+            return SaveLink(link, OldLink()) &&
+                   SetFileAttributesW(link.c_str(), FILE_ATTRIBUTE_READONLY);
+        });
+    if (c.userFile)
+        failure += MakeFile(places.startup + L"\\" + kUserFile, [&] {
+            return WriteBytes(places.startup + L"\\" + kUserFile, "the user's");
+        });
+    for (const std::wstring& file : LinkFiles(c.app)) failure += Change("file " + Hex(Utf8(file)));
+    return failure + (c.missingStartupFolder ? RedirectStartup() : "");
 }
 
 Verdict RunCase(const Case& c, const Options& options, int index)
 {
-    Undo undo;
+    std::wstring userStartup = places.startup;
+    if (c.missingStartupFolder) places.startup = places.root + L"\\Startup";
     std::wstring program = c.programDir.empty() ? places.program : c.programDir;
-    Verdict verdict = {Prepare(c, program, undo), ""};
-    std::set<std::wstring> before = Snapshot(c.app);
-    undo.push_back([&c, before] {  // the files of the app's name that the runs made
-        std::string failures;
-        for (const std::wstring& file : Snapshot(c.app))
-            if (!before.count(file)) failures += Removed(file);
-        return failures;
-    });
+    Verdict verdict = {Prepare(c, program), ""};
     TakeStarted();
     std::wstring desktop = c.hidden && verdict.failure.empty() ? OpenHiddenDesktop() : L"";
     if (c.hidden && desktop.empty()) verdict.failure = "cannot make a hidden window station";
@@ -484,8 +545,9 @@ Verdict RunCase(const Case& c, const Options& options, int index)
         o.startup = ReadLink(places.startup + L"\\" + c.app + L".lnk");
         o.desktop = ReadLink(places.desktop + L"\\" + c.app + L".lnk");
         o.startupFolderExists = FileExists(places.startup);
-        for (const std::wstring& file : Snapshot(c.app))
-            if (!before.count(file)) o.newFiles.push_back(file);
+        for (const std::wstring& file : LinkFiles(c.app))
+            if (IsFile(file)) o.newFiles.push_back(file);
+        std::ranges::sort(o.newFiles);
         if (c.runUninstall && o.entry) {  // as Programs and Features starts it: no module name
             for (const Value& v : *o.entry)
                 if (v.name == L"UninstallString")
@@ -499,7 +561,8 @@ Verdict RunCase(const Case& c, const Options& options, int index)
         Report(c, o, options, index);
         verdict = Judge(c, o, options);
     }
-    std::string cleanup = UndoAll(undo);
+    std::string cleanup = Replay();
+    places.startup = userStartup;
     if (!cleanup.empty())
         verdict.failure += std::string(verdict.failure.empty() ? "" : "; ") + "cleanup: " + cleanup;
     return verdict;
@@ -514,23 +577,45 @@ bool Selected(const Case& c, const Options& options)
            });
 }
 
-// Whether a copy of e2e.exe whose manifest asks for ja-JP gets code page 932; the copies made.
-bool PrepareByManifest(const std::wstring& program)
+// Removes a folder of the run's own; one a user made (and could have filled with a journal of
+// their choosing, or a junction into the system) is left to the user.
+bool RemoveOwnFolder(const std::wstring& folder)
 {
-    std::wstring folder = OwnFolder(kByManifest);
-    RemoveTree(folder);
-    if (!MakeFolders(folder) || !CopyWithCodePage(SelfPath(), folder + L"\\e2e.exe", "ja-JP") ||
-        !CopyWithCodePage(program, folder + L"\\FinishSetup.exe", "ja-JP")) {
-        Say("code page 932 by manifest: no, the copies could not be made");
+    if (FileExists(folder) && !IsOwnFolder(folder)) {
+        Say(Utf8(folder) + " was not made by an elevated run of e2e.exe: check it and remove it");
         return false;
     }
+    for (int wait = 0; wait < 100 && (RemoveTree(folder), FileExists(folder)); ++wait) Sleep(100);
+    if (FileExists(folder)) Say("cannot remove " + Utf8(folder));
+    return !FileExists(folder);
+}
+
+// What a run that was stopped left (its journal), undone before anything else, and said.
+bool Recover()
+{
+    std::vector<std::string> restored;
+    std::string failures;
+    if (FileExists(places.root) && IsOwnFolder(places.root)) failures = Replay(&restored);
+    for (const std::string& what : restored) Say("restored what a stopped run left: " + what);
+    if (!failures.empty()) Say("cannot restore what a stopped run left: " + failures);
+    return failures.empty() && RemoveOwnFolder(places.root);
+}
+
+// Copies of e2e.exe and the program whose manifests ask for ja-JP: "" when they get code page
+// 932 here, else why not.
+std::string PrepareByManifest(const std::wstring& program)
+{
+    std::wstring folder = OwnFolder(kByManifest);
+    if (!RemoveOwnFolder(folder) || !MakeOwnFolder(folder) ||
+        !CopyWithCodePage(SelfPath(), folder + L"\\e2e.exe", "ja-JP") ||
+        !CopyWithCodePage(program, folder + L"\\FinishSetup.exe", "ja-JP"))
+        return "the copies could not be made, error " + std::to_string(GetLastError());
     Run run = StartAndWatch(folder + L"\\e2e.exe", folder,
                             L"\"" + folder + L"\\e2e.exe\" --code-page", L"", 120000);
-    bool works = run.error.empty() && run.exitCode == 932;
-    Say(works ? "code page 932 by manifest: yes, for the cases that need it"
-              : "code page 932 by manifest: no, a copy asking for ja-JP gets code page " +
-                    std::to_string(run.exitCode) + " (Windows 10 takes only UTF-8)");
-    return works;
+    if (!run.error.empty()) return "a copy did not run: " + run.error;
+    return run.exitCode == 932
+               ? ""
+               : "a copy asking for ja-JP gets code page " + std::to_string(run.exitCode);
 }
 
 bool ParseOptions(int count, wchar_t** args, Options* options)
@@ -547,21 +632,27 @@ bool ParseOptions(int count, wchar_t** args, Options* options)
             options->details = args[++i];
         } else if (arg == L"--sub-report" && value) {
             options->subReport = args[++i];
-        } else if (arg == L"--wine-as-root") {
-            options->wineAsRoot = true;
+        } else if (arg == L"--wine-as-root" || arg == L"--require-code-page-932" ||
+                   arg == L"--restore") {
+            (arg == L"--restore"        ? options->restore
+             : arg == L"--wine-as-root" ? options->wineAsRoot
+                                        : options->require932) = true;
         } else if (options->program.empty() && arg.rfind(L"--", 0) != 0) {
-            options->program = arg;
+            wchar_t full[MAX_PATH] = {};  // as LoadLibraryExW and the copies need it
+            GetFullPathNameW(arg.c_str(), MAX_PATH, full, nullptr);
+            options->program = full;
         } else {
             return false;
         }
     }
-    return !options->program.empty();
+    return options->restore == options->program.empty();
 }
 
 // Runs the cases selected, each where this platform allows it. Returns those that need code
-// page 932 where the system's is another, when byManifest can give it.
+// page 932 where the system's is another, when byManifest can give it; where it cannot but
+// must932, they count toward the minimum, unrun.
 std::vector<std::wstring> RunSelected(const Options& options, bool elevated, bool byManifest,
-                                      Tally* tally)
+                                      bool must932, Tally* tally)
 {
     std::vector<std::wstring> need932;
     int index = 0;
@@ -572,11 +663,13 @@ std::vector<std::wstring> RunSelected(const Options& options, bool elevated, boo
                                : Unmet{Skip::MachineInUse,
                                        "needs an elevated run, to "
                                        "write under HKEY_LOCAL_MACHINE"};
-        if (unmet.kind == Skip::CodePage && byManifest && (c.codePage == 0 || c.codePage == 932)) {
+        bool by932 = unmet.kind == Skip::CodePage && (c.codePage == 0 || c.codePage == 932);
+        if (by932 && byManifest) {
             need932.push_back(FromUtf8(c.name));
             continue;
         }
-        if (unmet.kind == Skip::None || unmet.kind == Skip::MachineInUse) ++tally->minimum;
+        if (unmet.kind == Skip::None || unmet.kind == Skip::MachineInUse || (by932 && must932))
+            ++tally->minimum;
         if (unmet.kind != Skip::None) {
             Count("skipped          " + c.name + " -- " + unmet.reason, tally);
             continue;
@@ -592,8 +685,7 @@ std::vector<std::wstring> RunSelected(const Options& options, bool elevated, boo
                       : " -- " + verdict.failure),
               tally);
     }
-    for (int wait = 0; wait < 100 && (RemoveTree(places.root), FileExists(places.root)); ++wait)
-        Sleep(100);
+    if (!FileExists(JournalPath())) RemoveOwnFolder(places.root);  // else kept, to undo later
     return need932;
 }
 
@@ -608,7 +700,7 @@ void RunByManifest(const std::vector<std::wstring>& names, const Options& option
     if (options.wineAsRoot) line += L" --wine-as-root";
     for (const std::wstring& name : names) line += L" --case \"" + name + L"\"";
     Run run = StartAndWatch(folder + L"\\e2e.exe", L"",
-                            line + L" \"" + folder + L"\\FinishSetup.exe\"", L"", 3600000);
+                            line + L" \"" + folder + L"\\FinishSetup.exe\"", L"", 1500000);
     std::istringstream lines(ReadBytes(report));
     bool finished = false;
     for (std::string got; std::getline(lines, got);) {
@@ -628,22 +720,42 @@ int RunCases(const Options& options)
     bool sub = !options.subReport.empty(), elevated = IsElevated();
     if (sub && (out = _wfopen(options.subReport.c_str(), L"wb")) == nullptr) return 1;
     SayPlatform(elevated, !sub);
-    bool byManifest = !sub && GetACP() != 932 && PrepareByManifest(options.program);
+    places.root = OwnFolder(L"FinishSetupE2E");
+    bool recovered = Recover();
+    if (!recovered || options.restore) {
+        bool done = recovered && RemoveOwnFolder(OwnFolder(kByManifest));
+        Say(done ? "nothing a run changed is left" : "not restored: see above");
+        return done ? 0 : 1;
+    }
+    Tally tally;
+    // Windows honours a locale in activeCodePage from build 20348 (Server 2022, Windows 11): there
+    // a copy that cannot have code page 932 is a failure, not a reason to skip.
+    bool must932 = options.require932 || (!onWine && windowsBuild >= 20348), byManifest = false;
+    if (!sub && GetACP() != 932) {
+        std::string why = PrepareByManifest(options.program);
+        byManifest = why.empty();
+        std::string seen = " (Windows build " + std::to_string(windowsBuild) + ")";
+        if (byManifest)
+            Say("code page 932 by manifest: yes, for the cases that need it");
+        else if (must932)
+            Count("FAILED           code page 932 by manifest -- " + why + seen, &tally);
+        else
+            Say("code page 932 by manifest: no, " + why + seen + "; Windows 10 takes only UTF-8");
+    }
     if (!SetUpPlaces(options.program)) {
         Say("cannot set up " + Utf8(places.root) + " with " + Utf8(options.program));
         return 1;
     }
     if (!options.details.empty() && MakeFolders(options.details))
         details = _wfopen((options.details + L"\\details.txt").c_str(), sub ? L"ab" : L"wb");
-    Tally tally;
-    std::vector<std::wstring> need932 = RunSelected(options, elevated, byManifest, &tally);
+    std::vector<std::wstring> need932 = RunSelected(options, elevated, byManifest, must932, &tally);
     if (details != nullptr) std::fclose(details);
     if (sub) {  // the pass that started this one counts its lines and checks the folders
         Say("minimum " + std::to_string(tally.minimum));
         return 0;
     }
     if (!need932.empty()) RunByManifest(need932, options, &tally);
-    RemoveTree(OwnFolder(kByManifest));
+    RemoveOwnFolder(OwnFolder(kByManifest));
     for (const std::wstring& folder : {places.root, OwnFolder(kByManifest)})
         if (FileExists(folder))
             Count("FAILED           cleanup -- " + Utf8(folder) + " could not be removed", &tally);
@@ -669,12 +781,17 @@ int main()
     Options options;
     if (!ParseOptions(count, args, &options)) {
         Say("usage: e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FOLDER] "
-            "[--wine-as-root] PATH\\FinishSetup.exe");
+            "[--wine-as-root] [--require-code-page-932] PATH\\FinishSetup.exe\n"
+            "       e2e.exe --restore");
         return 2;
     }
+    InitializeCriticalSection(&journalLock);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    consoleCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
     CoInitialize(nullptr);
     int failures = RunCases(options);
     CoUninitialize();
+    if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
     return failures;
 }

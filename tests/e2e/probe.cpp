@@ -44,7 +44,7 @@ int ViewOf(const std::vector<std::string>& f, std::size_t at)
 
 std::string RunCommand(const std::vector<std::string>& f)
 {
-    Run run = StartAndWatch(Field(f, 1), Field(f, 2), Field(f, 3), L"", INFINITE);
+    Run run = StartAndWatch(Field(f, 1), Field(f, 2), Field(f, 3), L"", 600000);
     if (!run.error.empty()) return "error " + run.error;
     std::string out = "exit " + std::to_string(run.exitCode);
     for (const Box& box : run.boxes)

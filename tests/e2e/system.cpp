@@ -1,6 +1,8 @@
 // What the cases do through the Windows API: start the program and answer its message boxes,
 // read shortcuts and registry keys, and handle files and folders.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -17,10 +19,14 @@ struct BoxWatch {
     std::vector<Box>* boxes;
 };
 
+// WM_GETTEXT, which reads a control of another process: GetWindowTextW does not send it
+// there, and reads a caption only (Microsoft). A box that does not answer in 5 s reads empty.
 std::wstring WindowText(HWND window)
 {
     wchar_t text[4096] = {};
-    GetWindowTextW(window, text, 4096);
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        5000, &length);
     return text;
 }
 
@@ -48,8 +54,24 @@ BOOL CALLBACK AnswerBox(HWND window, LPARAM watch)
     return TRUE;
 }
 
+HANDLE running = nullptr;  // the process StartAndWatch waits for
 HWINSTA hiddenStation = nullptr;
 HDESK hiddenDesktop = nullptr;
+
+// Every process the run starts ends with it, a run that was killed included, rather than stay
+// showing a box and holding its exe: a job's processes end when its last handle is closed
+// (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE), as the system closes e2e.exe's when it ends.
+HANDLE Job()
+{
+    static HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit = {};
+        limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limit, sizeof limit);
+        return made;
+    }();
+    return job;
+}
 
 }  // namespace
 
@@ -63,12 +85,16 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
     PROCESS_INFORMATION process = {};
     ULONGLONG started = GetTickCount64();
-    if (!CreateProcessW(exe.empty() ? nullptr : exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0,
-                        nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
+    if (!CreateProcessW(exe.empty() ? nullptr : exe.c_str(), &line[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED, nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup,
+                        &process)) {
         run.error = "CreateProcess failed: " + std::to_string(GetLastError());
         return run;
     }
+    AssignProcessToJobObject(Job(), process.hProcess);
+    ResumeThread(process.hThread);
     run.processId = process.dwProcessId;
+    running = process.hProcess;
     BoxWatch watch = {process.dwProcessId, {}, &run.boxes};
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         EnumWindows(AnswerBox, reinterpret_cast<LPARAM>(&watch));
@@ -81,9 +107,59 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     }
     run.seconds = static_cast<double>(GetTickCount64() - started) / 1000;
     GetExitCodeProcess(process.hProcess, &run.exitCode);
+    running = nullptr;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;
+}
+
+void StopRunning(DWORD graceMs)
+{
+    HANDLE process = running;
+    if (process != nullptr && WaitForSingleObject(process, graceMs) == WAIT_TIMEOUT)
+        TerminateProcess(process, 1);
+}
+
+bool CopyExe(const std::wstring& from, const std::wstring& to)
+{
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return false;
+    DeleteFileW((to + L":Zone.Identifier").c_str());
+    return true;
+}
+
+// SYSTEM and Administrators only, inheriting nothing: a folder made directly under the drive
+// root would inherit "Authenticated Users: create folders / append data", and a standard user
+// could replace an exe there that the elevated run then starts.
+bool MakeOwnFolder(const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES protection = {sizeof protection, nullptr, FALSE};
+    bool made = ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
+                    &protection.lpSecurityDescriptor, nullptr) &&
+                CreateDirectoryW(path.c_str(), &protection);
+    LocalFree(protection.lpSecurityDescriptor);
+    return made;
+}
+
+// Windows gives what an elevated administrator creates to the Administrators group (Wine to its
+// one account, this token's user); a standard user cannot give a folder such an owner.
+bool IsOwnFolder(const std::wstring& path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    HANDLE token = nullptr;
+    BYTE user[128] = {};
+    DWORD size = 0;
+    bool own = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                     &owner, nullptr, nullptr, nullptr, &descriptor) == 0 &&
+               OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+               GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+               (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                IsWellKnownSid(owner, WinLocalSystemSid) ||
+                EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+    if (token != nullptr) CloseHandle(token);
+    LocalFree(descriptor);
+    return own;
 }
 
 std::wstring OpenHiddenDesktop()
@@ -125,7 +201,7 @@ bool CopyWithCodePage(const std::wstring& exe, const std::wstring& copy, const s
 {
     HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == nullptr || !CopyFileW(exe.c_str(), copy.c_str(), FALSE)) return false;
+    if (module == nullptr || !CopyExe(exe, copy)) return false;
     WORD language = 0;
     const wchar_t* type = MAKEINTRESOURCEW(24);  // RT_MANIFEST, the process's own (ID 1)
     EnumResourceLanguagesW(module, type, MAKEINTRESOURCEW(1), FirstLanguage,
@@ -137,7 +213,10 @@ bool CopyWithCodePage(const std::wstring& exe, const std::wstring& copy, const s
                         SizeofResource(module, found));
     FreeLibrary(module);
     std::size_t end = manifest.rfind("</assembly>");
-    if (end == std::string::npos) return false;
+    if (end == std::string::npos) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return false;
+    }
     manifest.insert(end,
                     "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
                     "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/"
@@ -283,8 +362,10 @@ void RemoveTree(const std::wstring& path)
 {
     for (const std::wstring& name : FilesIn(path, true)) {
         std::wstring child = path + L"\\" + name;
+        bool link = GetFileAttributesW(child.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT;
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(child.c_str())) RemoveTree(child);
+        if (!DeleteFileW(child.c_str()) && !link) RemoveTree(child);  // never through a junction
+        RemoveDirectoryW(child.c_str());
     }
     RemoveDirectoryW(path.c_str());
 }

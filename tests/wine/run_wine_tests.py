@@ -29,7 +29,7 @@ APP, COMPANY = "App", "Firm"
 @dataclass
 class Pass:
     """One run of e2e.exe: in a user's prefix, under a locale, over the cases selected (all when
-    none); in_use: a hidden desktop.ini in Startup, and a file saved on the Desktop meanwhile."""
+    none); in_use: a profile in use (profile_in_use), and a run killed mid-case before it."""
     title: str
     user: Optional[str] = None
     locale: Optional[str] = None
@@ -38,6 +38,7 @@ class Pass:
     check: Optional[Callable] = None  # a further check of the trace
     wines: tuple = ("wine64", "wine32", "wow64")
     in_use: bool = False
+    options: tuple = ()  # e2e.exe's other options
 
 
 def product_key(app=APP, company=COMPANY, root=SOFTWARE):
@@ -104,9 +105,9 @@ def expect_no_empty_key_name(details, trace):
 
 
 PASSES = [
-    Pass("every case, code page 932"),
+    Pass("every case, code page 932, a profile in use", in_use=True),
     Pass("every case, code page 1252 and 932 by manifest, a profile in use", locale="en_US.UTF-8",
-         in_use=True),
+         options=("--require-code-page-932",), in_use=True),
     Pass("the typical run's key paths, from the +reg trace", selection=("--case", "-normal"),
          debug="+pid,+msgbox,+reg", check=expect_no_empty_key_name),
     Pass("a user outside code page 932", "Zo\u00eb", selection=("--only", "user outside the code"),
@@ -232,7 +233,7 @@ def run_e2e(prefix, each, args, selection, during=None):
     """e2e.exe over the cases selected; returns its exit code, report, details and Wine's trace,
     and the problems that the cross-checks found."""
     env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
-    options = ["--details", DETAILS] + selection
+    options = ["--details", DETAILS] + list(each.options) + selection
     options += ["--wine-as-root"] if os.geteuid() == 0 else []
     code, trace = prefix.call(["C:\\e2e.exe"] + options + ["C:\\FinishSetup.exe"], "e2e",
                               each.debug, dismiss=False,  # e2e.exe answers the boxes itself
@@ -241,7 +242,8 @@ def run_e2e(prefix, each, args, selection, during=None):
     report = Path(report_path(prefix)).read_bytes().decode("utf-8", "replace")
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
-    details = parse_details(Path(prefix.unix_path(DETAILS + "\\details.txt")).read_text("utf-8"))
+    details_file = Path(prefix.unix_path(DETAILS + "\\details.txt"))
+    details = parse_details(details_file.read_text("utf-8") if details_file.exists() else "")
     problems += cross_check(prefix, details, trace)
     if each.check:
         try:
@@ -272,43 +274,75 @@ def retry_after_desktop_crash(prefix, each, args, report, details, trace):
 
 
 def profile_in_use(prefix):
-    """A hidden system desktop.ini in Startup, as real profiles have; returns what saves a file
-    on the Desktop once a case has run, and the check of both afterwards, which removes them."""
+    """The user's own items: a link and a hidden system desktop.ini in Startup, which must be
+    there at every moment and untouched after, and a file named like the application saved on
+    the Desktop once a case has run, which must survive. Returns what watches them while e2e.exe
+    runs, and the check afterwards, which removes them."""
     startup, desktop = prefix.user_folders()
-    ini, saved = os.path.join(startup, "desktop.ini"), os.path.join(desktop, "download.txt")
-    Path(ini).write_text("[.ShellClassInfo]\r\n")
+    ini, mail = os.path.join(startup, "desktop.ini"), os.path.join(startup, "Mail.lnk")
+    saved = os.path.join(desktop, APP + " notes.txt")
+    own = {ini: b"[.ShellClassInfo]\r\n", mail: bytes(range(256)) * 4}
+    for path, data in own.items():
+        Path(path).write_bytes(data)
     os.setxattr(ini, "user.DOSATTRIB", b"0x6")  # Wine keeps DOS attributes there
+    made, missing = [], set()
 
-    made = []
-
-    def save():
+    def watch(_):
+        missing.update(os.path.basename(path) for path in own if not os.path.exists(path))
         report = Path(report_path(prefix))
         if not made and report.exists() and re.search(r"^(ok|FAILED) ", report.read_text(), re.M):
             Path(saved).write_text("saved by the user while the cases ran\n")
             made.append(saved)
 
     def check():
-        problems = ["the user's Desktop\\download.txt is gone"] if made and not os.path.exists(
-            saved) else []
+        problems = ["the user's Startup\\%s was missing during a run" % name for name in missing]
+        problems += ["the user's Desktop\\%s is gone" % os.path.basename(saved)
+                     for _ in made if not os.path.exists(saved)]
+        problems += ["the user's %s changed" % path for path, data in own.items()
+                     if not os.path.exists(path) or Path(path).read_bytes() != data]
         try:
             attributes = int(os.getxattr(ini, "user.DOSATTRIB").rstrip(b"\0"), 16)
         except OSError:  # no such file, or no attributes
             attributes = 0
         if attributes & 6 != 6:
-            problems.append("Startup\\desktop.ini not back, hidden and system (%x)" % attributes)
-        for path in filter(os.path.exists, (ini, saved)):
+            problems.append("Startup\\desktop.ini not hidden and system (%x)" % attributes)
+        for path in filter(os.path.exists, list(own) + [saved]):
             os.remove(path)
         return problems
-    return save, check
+    return watch, check
+
+
+# A case that keeps the Startup folder pointed at one of the run's own while its box shows.
+KILLED_CASE = "no install path: one warning, Startup folder still made, entry left alone"
+
+
+def kill_mid_case(prefix, each, watch):
+    """e2e.exe killed (SIGKILL), as a closed console or a runner's time limit stops it, while a
+    case has the Startup folder pointed elsewhere: the next run must undo what it left."""
+    journal = Path(prefix.unix_path("C:\\FinishSetupE2E\\journal.txt"))
+
+    def kill(process):
+        watch(process)
+        if journal.exists() and "\nvalue " in "\n" + journal.read_text():
+            process.kill()
+    env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
+    code, trace = prefix.call(["C:\\e2e.exe", "--case", KILLED_CASE, "C:\\FinishSetup.exe"],
+                              "killed", dismiss=False, env=env, during=kill,
+                              stdout=os.path.join(prefix.root, "killed.out"))
+    return [] if code == -signal.SIGKILL else ["e2e.exe was not killed mid-case: %d" % code]
 
 
 def run_pass(prefix, each, args):
     """One run of e2e.exe; returns its report's case lines and the problems found."""
     before = traces_left(prefix, args)
-    save, check = profile_in_use(prefix) if each.in_use else (None, None)
+    watch, check = profile_in_use(prefix) if each.in_use else (None, None)
     started = time.monotonic()
+    killed = kill_mid_case(prefix, each, watch) if each.in_use else []
     selection = list(each.selection or (("--only", args.k) if args.k else ()))
-    failures, report, details, trace, problems = run_e2e(prefix, each, args, selection, save)
+    failures, report, details, trace, problems = run_e2e(prefix, each, args, selection, watch)
+    problems += killed
+    if each.in_use and "restored what a stopped run left: the user's Startup folder" not in report:
+        problems.append("%s: the killed run's Startup folder not restored" % each.title)
     if failures:
         report, retried, more = retry_after_desktop_crash(prefix, each, args, report, details,
                                                           trace)

@@ -198,7 +198,7 @@ class Prefix:
              stdout=None, during=None):
         """Runs a Wine program to its end; returns its exit code and Wine's output. dismiss:
         press Return in every window that shows (the uninstallers' pages); stdout: a file for
-        the program's own output; during: called now and then while it runs."""
+        the program's own output; during(process): called now and then while it runs."""
         env = dict(self.env, WINEDEBUG=debug, **(env or {}))
         log = os.path.join(self.root, log_name + ".log")
         with open(log, "wb") as out, open(stdout or os.devnull, "wb") as own:
@@ -214,7 +214,7 @@ class Prefix:
                     for window in self._xdotool("search", "--onlyvisible", "--name", ".*"):
                         self._xdotool("key", "--window", window, "Return")
                 if during:
-                    during()
+                    during(process)
                 time.sleep(0.2)
         return process.returncode, Path(log).read_bytes().decode("utf-8", "replace")
 

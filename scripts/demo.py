@@ -97,21 +97,17 @@ def main():
 
         command_line = '"%s\\FinishSetup.exe" -normal' % SETUP_DIR
         print("\nRunning: %s" % command_line)
-        lines, _ = prefix.probe([
-            ["run"] + [wine.hexed(field) for field in (SETUP_DIR + "\\FinishSetup.exe", "C:\\",
-                                                        command_line)],
-            wine.key_command("dump", UNINSTALL_KEY),
-            ["folder", "7"], ["folder", "16"],
-        ])
-        run = lines[0].split(" ")
-        print("  exit code " + run[1])
-        for at in range(2, len(run), 3):  # "box TEXT CAPTION", each in hex UTF-8
-            text, caption = (wine.unhexed(field).decode("utf-8") for field in run[at + 1:at + 3])
-            print("  message box [%s]: %s" % (caption, text.replace("\n", " ")))
-        show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[1])
+        code, trace = prefix.call([SETUP_DIR + "\\FinishSetup.exe", "-normal"], "demo",
+                                  debug="+msgbox")  # each box answered with Return
+        print("  exit code %d" % code)
+        for text in wine.message_box_texts(trace):
+            print("  message box: %s" % text.replace("\n", " "))
+        lines, _ = prefix.probe([wine.key_command("dump", UNINSTALL_KEY),
+                                 ["folder", "7"], ["folder", "16"]])
+        show_key("  HKLM\\" + UNINSTALL_KEY + " (after)", lines[0])
         print("    (the command is quoted: Windows starts it with CreateProcess and no module "
               "name,\n     and unquoted, a program at C:\\Program.exe would run in its place)")
-        for title, line in (("Startup", lines[2]), ("Desktop", lines[3])):
+        for title, line in (("Startup", lines[1]), ("Desktop", lines[2])):
             folder = wine.unhexed(line.split(" ")[1]).decode("utf-8")
             path = folder + "\\" + APP + ".lnk"
             fields = wine.read_link(prefix.unix_path(path))

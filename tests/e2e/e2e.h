@@ -38,8 +38,8 @@ struct Run {
 };
 Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::wstring& commandLine,
                   const std::wstring& desktop, DWORD limitMs);
-// Waits up to graceMs for the process StartAndWatch is waiting for, if any, then ends it.
-void StopRunning(DWORD graceMs);
+// The job every process StartAndWatch starts is in, which ends them when e2e.exe ends.
+HANDLE Job();
 // A copy without the Zone.Identifier stream, which would hold its start in a security prompt.
 bool CopyExe(const std::wstring& from, const std::wstring& to);
 // A copy of exe whose manifest asks for the ANSI code page of locale ("ja-JP"); false with

@@ -115,14 +115,13 @@ void SayPlatform(bool elevated, bool say)
     windowsBuild = version.dwBuildNumber;
     onWine = wineVersion != nullptr;
     if (!say) return;
-    Say("code page: " + std::to_string(GetACP()));
-    Say("windows: " + std::to_string(version.dwMajorVersion) + "." +
-        std::to_string(version.dwMinorVersion) + "." + std::to_string(version.dwBuildNumber) +
-        (IsWow64() ? ", a 32-bit process on 64-bit Windows" : ""));
-    Say("user: " + Utf8(UserName()) + (elevated ? ", elevated" : ", not elevated"));
-    Say("session: " + std::to_string(session) + ", window station " +
-        (flags.dwFlags & WSF_VISIBLE ? "visible" : "not visible"));
-    Say(std::string("wine: ") + (wineVersion != nullptr ? wineVersion() : "no"));
+    Say("code page: " + std::to_string(GetACP()) +
+        "\nwindows: " + std::to_string(version.dwMajorVersion) + "." +
+        std::to_string(version.dwMinorVersion) + "." + std::to_string(windowsBuild) +
+        (IsWow64() ? ", a 32-bit process on 64-bit Windows" : "") + "\nuser: " + Utf8(UserName()) +
+        (elevated ? ", elevated" : ", not elevated") + "\nsession: " + std::to_string(session) +
+        ", window station " + (flags.dwFlags & WSF_VISIBLE ? "visible" : "not visible") +
+        "\nwine: " + (onWine ? wineVersion() : "no"));
 }
 
 bool SetUpPlaces(const std::wstring& program)
@@ -173,6 +172,7 @@ const wchar_t* const kShellFolders =
 //   key VIEW HEX      a key the run made under HKLM, deleted with all below it
 //   file HEX          a file the run or the program could make, deleted
 //   startup TYPE HEX  the user's Startup value under User Shell Folders, put back (TYPE 0: none)
+// each ending in " ." when whole: a line cut short by a kill names no change that was made.
 CRITICAL_SECTION journalLock;  // held while an entry is written and its change made
 
 std::wstring JournalPath()
@@ -186,7 +186,7 @@ std::string Change(
 {
     EnterCriticalSection(&journalLock);
     std::ofstream journal(JournalPath().c_str(), std::ios::app | std::ios::binary);
-    bool written = (journal << entry << '\n').flush().good();
+    bool written = (journal << entry << " .\n").flush().good();
     std::string failure = written ? change() : "cannot write " + Utf8(JournalPath());
     LeaveCriticalSection(&journalLock);
     return failure;
@@ -229,21 +229,25 @@ std::string Replay(std::vector<std::string>* restored = nullptr)
     for (const std::string& entry : entries) {
         std::istringstream words(entry);
         std::vector<std::string> f(std::istream_iterator<std::string>(words), {});
-        std::string what, failure = f.empty() ? "" : Undo(f, &what);
-        if (!failure.empty()) failures += (failures.empty() ? "" : "; ") + Change(entry) + failure;
+        if (f.empty() || f.back() != ".") continue;
+        f.pop_back();
+        std::string what, failure = Undo(f, &what);
+        if (!failure.empty())
+            failures += (failures.empty() ? "" : "; ") + Change(entry.substr(0, entry.size() - 2)) +
+                        failure;
         if (failure.empty() && !what.empty() && restored != nullptr) restored->push_back(what);
     }
     LeaveCriticalSection(&journalLock);
     return failures;
 }
 
-// Ctrl+C, Ctrl+Break, a closed console, logoff or shutdown: the program (or the code page 932
-// pass, which undoes its own) is given 2 s and ended, and what the run changed is undone.
+// Ctrl+C, Ctrl+Break, a closed console, logoff or shutdown: what the run started is ended (the
+// code page 932 pass too), and what the run changed is undone.
 UINT consoleCodePage = 0;
 BOOL WINAPI OnConsoleEvent(DWORD)
 {
     EnterCriticalSection(&journalLock);  // no change is half made, and none is made after
-    StopRunning(2000);
+    TerminateJobObject(Job(), 1);
     std::string failures = Replay();
     Say("stopped; " +
         (failures.empty() ? "what the run changed is undone" : "not undone: " + failures));
@@ -435,12 +439,10 @@ std::string Judge(const Case& c, const Expected& e, const Outcome& o)
     }
     if (!e.boxes.empty() && !boxesVisible)
         return "no box can be seen here: session 0, or a window station that is not visible";
-    if (boxes != e.boxes) {
-        std::string seen;
-        for (const Box& box : boxes) seen += " (" + Utf8(box.caption) + ": " + Utf8(box.text) + ")";
-        return "message boxes:" + (seen.empty() ? " none" : seen) + "; expected " +
-               std::to_string(e.boxes.size());
-    }
+    std::string seen = boxes.empty() ? " none" : "";
+    for (const Box& box : boxes) seen += " (" + Utf8(box.caption) + ": " + Utf8(box.text) + ")";
+    if (boxes != e.boxes)
+        return "message boxes:" + seen + "; expected " + std::to_string(e.boxes.size());
     if (!(o.entry == e.entry))
         return "uninstall entry:" + Describe(o.entry) + "; expected:" + Describe(e.entry);
     std::vector<std::wstring> made;
@@ -453,11 +455,9 @@ std::string Judge(const Case& c, const Expected& e, const Outcome& o)
     if (e.checkLinks && !(o.newFiles == made))
         return "files made:" + Names(o.newFiles) + "; expected:" + Names(made);
     if (!o.startupFolderExists) return "the Startup folder is not there";
-    if (!(o.started == e.started)) {
-        std::string seen;
-        for (const Started& s : o.started) seen += " (" + Utf8(s.module) + ", " + Utf8(s.cwd) + ")";
-        return "started:" + (seen.empty() ? " nothing" : seen);
-    }
+    seen = o.started.empty() ? " nothing" : "";
+    for (const Started& s : o.started) seen += " (" + Utf8(s.module) + ", " + Utf8(s.cwd) + ")";
+    if (!(o.started == e.started)) return "started:" + seen;
     if (c.userFile && ReadBytes(places.startup + L"\\" + kUserFile) != "the user's")
         return "the user's " + Utf8(kUserFile) + " was changed";
     if (e.otherEntry && !(ReadKey(e.otherEntry->first, 0) == e.otherEntry->second))
@@ -485,10 +485,10 @@ Verdict Judge(const Case& c, const Outcome& o, const Options& options)
 }
 
 // A file the case makes, journalled first.
-std::string MakeFile(const std::wstring& path, const std::function<bool()>& make)
+std::string MakeFile(const std::wstring& path, const std::function<bool(const std::wstring&)>& make)
 {
     return Change("file " + Hex(Utf8(path)),
-                  [&] { return Unless(make(), "cannot make " + Utf8(path)); });
+                  [&] { return Unless(make(path), "cannot make " + Utf8(path)); });
 }
 
 std::string Prepare(const Case& c, const std::wstring& program)
@@ -503,22 +503,20 @@ std::string Prepare(const Case& c, const std::wstring& program)
     }
     bool exact = true;
     if (c.settings)
-        failure += MakeFile(program + L"\\" + c.settingsName, [&] {
-            return WriteBytes(program + L"\\" + c.settingsName, SettingsBytes(*c.settings, &exact));
+        failure += MakeFile(program + L"\\" + c.settingsName, [&](auto& path) {
+            return WriteBytes(path, SettingsBytes(*c.settings, &exact));
         });
     for (const std::wstring& path : c.recorders)
         failure += MakeFile(
-            path, [&] { return MakeFolders(ParentOf(path)) && CopyExe(SelfPath(), path); });
-    std::wstring link = places.startup + L"\\" + c.app + L".lnk";
+            path, [](auto& p) { return MakeFolders(ParentOf(p)) && CopyExe(SelfPath(), p); });
     if (c.readOnlyLink)
-        failure += MakeFile(link, [&] {
-            return SaveLink(link, OldLink()) &&
-                   SetFileAttributesW(link.c_str(), FILE_ATTRIBUTE_READONLY);
+        failure += MakeFile(places.startup + L"\\" + c.app + L".lnk", [](auto& path) {
+            return SaveLink(path, OldLink()) &&
+                   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
         });
     if (c.userFile)
-        failure += MakeFile(places.startup + L"\\" + kUserFile, [&] {
-            return WriteBytes(places.startup + L"\\" + kUserFile, "the user's");
-        });
+        failure += MakeFile(places.startup + L"\\" + kUserFile,
+                            [](auto& path) { return WriteBytes(path, "the user's"); });
     for (const std::wstring& file : LinkFiles(c.app)) failure += Change("file " + Hex(Utf8(file)));
     return failure + (c.missingStartupFolder ? RedirectStartup() : "");
 }
@@ -594,8 +592,7 @@ bool RemoveOwnFolder(const std::wstring& folder)
 bool Recover()
 {
     std::vector<std::string> restored;
-    std::string failures;
-    if (FileExists(places.root) && IsOwnFolder(places.root)) failures = Replay(&restored);
+    std::string failures = IsOwnFolder(places.root) ? Replay(&restored) : "";
     for (const std::string& what : restored) Say("restored what a stopped run left: " + what);
     if (!failures.empty()) Say("cannot restore what a stopped run left: " + failures);
     return failures.empty() && RemoveOwnFolder(places.root);

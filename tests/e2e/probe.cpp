@@ -1,8 +1,6 @@
 // The Wine runner's helper role (e2e.exe --probe IN OUT): it reads commands from a file, one a
 // line, fields separated by tabs and every field but the first hex-encoded UTF-8, and writes one
 // result line per command to an output file:
-//   run EXE CWD CMDLINE  -> "exit N" and " box TEXT CAPTION" for each message box (hex UTF-8),
-//                           answered: starts EXE with exactly CMDLINE in CWD and waits
 //   dump KEY [V]         -> "missing" | "key" and " NAME,TYPE,DATA" for each value of HKLM\KEY
 //                           as the wide API reads it (NAME in hex UTF-8, DATA its bytes in hex);
 //                           V: the registry view, 32 or 64 (default: the helper's own)
@@ -42,16 +40,6 @@ int ViewOf(const std::vector<std::string>& f, std::size_t at)
     return f.size() > at ? std::atoi(f[at].c_str()) : 0;
 }
 
-std::string RunCommand(const std::vector<std::string>& f)
-{
-    Run run = StartAndWatch(Field(f, 1), Field(f, 2), Field(f, 3), L"", 600000);
-    if (!run.error.empty()) return "error " + run.error;
-    std::string out = "exit " + std::to_string(run.exitCode);
-    for (const Box& box : run.boxes)
-        out += " box " + Hex(Utf8(box.text)) + " " + Hex(Utf8(box.caption));
-    return out;
-}
-
 std::string Dump(const std::vector<std::string>& f)
 {
     std::optional<std::vector<Value>> values = ReadKey(Field(f, 1), ViewOf(f, 2));
@@ -84,7 +72,6 @@ std::string Subkeys(const std::vector<std::string>& f)
 std::string Perform(const std::vector<std::string>& f)
 {
     const std::string& command = f[0];
-    if (command == "run" && f.size() == 4) return RunCommand(f);
     if (command == "dump" && (f.size() == 2 || f.size() == 3)) return Dump(f);
     if (command == "folder" && f.size() == 2)
         return "folder " + Hex(Utf8(SpecialFolder(std::atoi(f[1].c_str()))));

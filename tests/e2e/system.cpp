@@ -54,9 +54,10 @@ BOOL CALLBACK AnswerBox(HWND window, LPARAM watch)
     return TRUE;
 }
 
-HANDLE running = nullptr;  // the process StartAndWatch waits for
 HWINSTA hiddenStation = nullptr;
 HDESK hiddenDesktop = nullptr;
+
+}  // namespace
 
 // Every process the run starts ends with it, a run that was killed included, rather than stay
 // showing a box and holding its exe: a job's processes end when its last handle is closed
@@ -72,8 +73,6 @@ HANDLE Job()
     }();
     return job;
 }
-
-}  // namespace
 
 Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::wstring& commandLine,
                   const std::wstring& desktop, DWORD limitMs)
@@ -94,7 +93,7 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     AssignProcessToJobObject(Job(), process.hProcess);
     ResumeThread(process.hThread);
     run.processId = process.dwProcessId;
-    running = process.hProcess;
+
     BoxWatch watch = {process.dwProcessId, {}, &run.boxes};
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         EnumWindows(AnswerBox, reinterpret_cast<LPARAM>(&watch));
@@ -107,17 +106,10 @@ Run StartAndWatch(const std::wstring& exe, const std::wstring& cwd, const std::w
     }
     run.seconds = static_cast<double>(GetTickCount64() - started) / 1000;
     GetExitCodeProcess(process.hProcess, &run.exitCode);
-    running = nullptr;
+
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;
-}
-
-void StopRunning(DWORD graceMs)
-{
-    HANDLE process = running;
-    if (process != nullptr && WaitForSingleObject(process, graceMs) == WAIT_TIMEOUT)
-        TerminateProcess(process, 1);
 }
 
 bool CopyExe(const std::wstring& from, const std::wstring& to)
@@ -150,14 +142,14 @@ bool IsOwnFolder(const std::wstring& path)
     HANDLE token = nullptr;
     BYTE user[128] = {};
     DWORD size = 0;
-    bool own = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    bool own = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+               GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                      &owner, nullptr, nullptr, nullptr, &descriptor) == 0 &&
-               OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-               GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
                (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
                 IsWellKnownSid(owner, WinLocalSystemSid) ||
                 EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
-    if (token != nullptr) CloseHandle(token);
+    CloseHandle(token);
     LocalFree(descriptor);
     return own;
 }

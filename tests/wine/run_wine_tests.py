@@ -323,7 +323,7 @@ def kill_mid_case(prefix, each, watch):
 
     def kill(process):
         watch(process)
-        if journal.exists() and "\nvalue " in "\n" + journal.read_text():
+        if journal.exists() and "\nstartup " in "\n" + journal.read_text():
             process.kill()
     env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
     code, trace = prefix.call(["C:\\e2e.exe", "--case", KILLED_CASE, "C:\\FinishSetup.exe"],

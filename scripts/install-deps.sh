@@ -23,9 +23,10 @@ set -uo pipefail
 # wine32:i386 runs the shipped PE32. Where the kernel cannot execute i386 code, the tests run
 # its loader under qemu-i386-static, with a small preloaded library built by gcc -m32.
 # osslsigncode signs the release; SoftHSM and the PKCS#11 engine stand in for a key on a token.
+# wixl builds the example MSI package (faketime holds its times), msitools reads its tables.
 packages=(cmake ninja-build g++ clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
           libgtest-dev libclang-rt-14-dev clang-tidy clang-format cppcheck
-          wine wine64 wine32:i386 qemu-user-static gcc-multilib nsis
+          wine wine64 wine32:i386 qemu-user-static gcc-multilib nsis wixl msitools faketime
           xvfb xdotool x11-utils liblnk-utils locales python3 file strace
           openssl osslsigncode softhsm2 libengine-pkcs11-openssl)
 locales=(ja_JP en_US)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds a release into dist/ (or $DIST_DIR, a new or empty folder): the shipped PE32,
 # FinishSetup.exe, built reproducibly; the example installer around it, calendar-setup.exe;
-# and SHA256SUMS. With a key configured for scripts/sign.sh (SIGN_PKCS11_MODULE, or
-# SIGN_PKCS12), the exe is signed before the installer takes it, and the installer and its
-# uninstaller are signed as makensis writes them. The signing time is SOURCE_DATE_EPOCH, by
+# the example Windows Installer package, calendar.msi; and SHA256SUMS. With a key configured
+# for scripts/sign.sh (SIGN_PKCS11_MODULE, or SIGN_PKCS12), the exe is signed before the
+# installer and the package take it, the installer and its uninstaller are signed as makensis
+# writes them, and the package once built. The signing time is SOURCE_DATE_EPOCH, by
 # default the commit's time, so that the same commit and key give the same bytes. A checkout
 # with uncommitted changes is refused unless ALLOW_DIRTY=1.
 set -euo pipefail
@@ -16,7 +17,7 @@ for variable in SIGN_PKCS12 SIGN_PKCS11_MODULE SIGN_CERT DIST_DIR; do  # from wh
 done
 cd "$(dirname "$0")/.."
 dist=${DIST_DIR:-$PWD/dist}
-own=(FinishSetup.exe calendar-setup.exe SHA256SUMS)
+own=(FinishSetup.exe calendar-setup.exe calendar.msi SHA256SUMS)
 
 # Which commit the release is, checked before anything is built or signed.
 if sha=$(git rev-parse --verify HEAD 2>/dev/null); then
@@ -37,7 +38,8 @@ fi
 if [ -e "$dist" ] || [ -L "$dist" ]; then
     [ -d "$dist" ] && [ ! -L "$dist" ] || die "$dist is not a folder"
     other=$(find "$dist" -mindepth 1 -maxdepth 1 \( ! -type f -o ! \( -name "${own[0]}" \
-        -o -name "${own[1]}" -o -name "${own[2]}" \) \) -printf '%f\n' | head -n 1)
+        -o -name "${own[1]}" -o -name "${own[2]}" -o -name "${own[3]}" \) \) -printf '%f\n' |
+        head -n 1)
     [ -z "$other" ] || die "$dist holds $other: the release goes into a new or empty folder"
 fi
 signing=()
@@ -68,7 +70,11 @@ touch -d "@$SOURCE_DATE_EPOCH" "$stage/calendar.exe" "$stage/FinishSetup.exe"
 makensis -V2 "${signing[@]}" -DSIGN_SCRIPT="$stage/sign.sh" \
     -DFINISHSETUP_EXE="$stage/FinishSetup.exe" -DCALENDAR_EXE="$stage/calendar.exe" \
     -DOUTFILE="$stage/calendar-setup.exe" examples/calendar.nsi
-(cd "$stage" && sha256sum FinishSetup.exe calendar-setup.exe >SHA256SUMS)
+# The package's code is derived from the commit and its inputs, its times are the commit's.
+PACKAGE_SEED="$commit" bash examples/calendar-msi.sh "$stage/calendar.msi" \
+    "$stage/FinishSetup.exe" "$stage/calendar.exe"
+[ ${#signing[@]} -eq 0 ] || bash scripts/sign.sh "$stage/calendar.msi"
+(cd "$stage" && sha256sum FinishSetup.exe calendar-setup.exe calendar.msi >SHA256SUMS)
 mkdir -p -- "$dist"
 for file in "${own[@]}"; do mv -f -- "$stage/$file" "$dist/$file"; done
 echo "$dist: $(cd "$dist" && ls -l -- "${own[@]}" | awk '{printf "%s %s bytes; ", $9, $5}')$(

@@ -4,8 +4,8 @@
 # SoftHSM token, each signature verified against the root alone; no secret in any process's
 # arguments; the same signing time giving the same bytes; refusals (each named) leaving the
 # file as it was; an interrupted signing leaving nothing; scripts/release.sh into a folder
-# whose name holds shell code, twice, byte for byte, its installer, uninstaller and exe
-# verified and run under Wine. Needs the win32 build (e2e.exe beside FinishSetup.exe).
+# whose name holds shell code, twice, byte for byte, its installer, uninstaller, package and
+# exe verified and run under Wine. Needs the win32 build (e2e.exe beside FinishSetup.exe).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 sign="$root/scripts/sign.sh"
@@ -164,13 +164,14 @@ release "$shell_code" || fail "release.sh: $(tail -n 5 release.log)"
 diff -r dist "$shell_code" >/dev/null || fail "two signed releases of the same commit differ"
 verify dist/FinishSetup.exe
 verify dist/calendar-setup.exe
+verify dist/calendar.msi
 (cd dist && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match dist/"
 python3 "$root/tests/wine/run_wine_tests.py" --build "$root/build/win32" --wine wine32 \
-    --program dist/FinishSetup.exe --installer dist/calendar-setup.exe \
+    --program dist/FinishSetup.exe --installer dist/calendar-setup.exe --msi dist/calendar.msi \
     --keep-uninstaller "$work/Uninstall.exe" -k=-normal --time-limit 600 >wine.log 2>&1 ||
     fail "the release under Wine: $(tail -n 20 wine.log)"
 verify Uninstall.exe
 echo "release: signed from a PKCS#12 file and from a token through an intermediate, no secret in" \
     "a command line, reproducibly; 13 refusals leave the file; an interruption leaves nothing;" \
-    "the signed release rebuilt byte for byte, no path run as shell; installer, uninstaller" \
-    "and exe verify and run under Wine"
+    "the signed release rebuilt byte for byte, no path run as shell; installer, uninstaller," \
+    "package and exe verify and run under Wine"

@@ -126,6 +126,9 @@ MODES = {
     "wow64": Mode(wine.wow64, "x86-unicode", "C:\\Program Files (x86)", 1500, "a user whose name"),
 }
 
+MSI_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
+                          "calendar-msi.sh")
+
 # The example installer (examples/calendar.nsi): what it installs, and where.
 SETUP = "C:\\calendar-setup.exe"
 CALENDAR, CALENDAR_COMPANY = "Calendar", "Example Soft"
@@ -192,6 +195,80 @@ def run_installer_life_cycle(prefix, folders, args):
     os.remove(prefix.unix_path(PLANTED))
     record = prefix.unix_path("C:\\started.txt")  # where the planted copy records each start
     assert not os.path.exists(record), open(record).read()
+
+
+MSI_CODE = "{4B0C3F7E-8D0A-4C1E-9F63-2E5D7A1B6C01}"  # the example package's product code
+
+
+def msi_table(package, table):
+    """A table of the package as msitools reads it, independently of msiexec: rows by key."""
+    lines = subprocess.run(["msiinfo", "export", package, table], capture_output=True, text=True,
+                           check=True).stdout.splitlines()[3:]
+    return {row[0]: row[1:] for row in (line.split("\t") for line in lines)}
+
+
+def build_msi(prefix, args, name, company=CALENDAR_COMPANY):
+    """The example package around this build's PE32 (or a release's package, as it is), with
+    ImInitial naming company; returns its path in the prefix."""
+    path = "C:\\" + name
+    if args.msi.endswith(".msi") and company == CALENDAR_COMPANY:
+        shutil.copy(args.msi, prefix.unix_path(path))
+    else:
+        stand_in = os.path.join(prefix.root, "calendar.exe")
+        Path(stand_in).write_text("a stand-in for the calendar application\n")
+        subprocess.run(["bash", MSI_SCRIPT, prefix.unix_path(path),
+                        os.path.join(prefix.drive_c, "FinishSetup.exe"), stand_in],
+                       env=dict(os.environ, SETTINGS_COMPANY=company), check=True)
+    return path
+
+
+def run_msi_life_cycle(prefix, folders, args):
+    """The example package: its tables as built; install quiet and with a basic UI, each
+    leaving both links in the installing user's profile and no Uninstall\\Calendar key;
+    repair; removal, which takes the links too; a package whose settings name another company,
+    whose warning msiexec waits for."""
+    package = build_msi(prefix, args, "calendar.msi")
+    action = msi_table(prefix.unix_path(package), "CustomAction")["FinishSetup"]
+    assert action[:3] == ["1106", "FinishSetupExe", "-normal"], action  # no NoImpersonate
+    sequence = {name: (row[0], int(row[1]))
+                for name, row in msi_table(prefix.unix_path(package), "InstallExecuteSequence").items()}
+    assert sequence["FinishSetup"][0] == 'NOT REMOVE~="ALL"', sequence["FinishSetup"]
+    assert max(sequence[name][1] for name in ("InstallFiles", "WriteRegistryValues")) < \
+        sequence["FinishSetup"][1] < sequence["InstallFinalize"][1], sequence
+    calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
+    uninstall = entry_key("").rstrip("\\")
+
+    def installed(links):
+        lines, _ = prefix.probe([wine.key_command("dump", product_key(CALENDAR, CALENDAR_COMPANY)),
+                                 wine.key_command("subkeys", uninstall)])
+        assert wine.parse_dump(lines[0]) == (
+            [value("InstallPath", calendar_dir + "\\\0")] if links else None), lines[0]
+        entries = {wine.unhexed(name).decode() for name in lines[1].split(" ")[1:]}
+        assert CALENDAR not in entries and (MSI_CODE in entries) == bool(links), entries
+        target = link(calendar_dir + "\\calendar.exe", calendar_dir + "\\", CALENDAR)
+        assert [wine.read_link(os.path.join(folder, CALENDAR + ".lnk")) for folder in folders] \
+            == [target if links else None] * 2
+        assert all([n for n in os.listdir(folder) if n.startswith(CALENDAR)] == [CALENDAR + ".lnk"]
+                   for folder in folders) if links else True
+
+    # The repair as /fa makes it (REINSTALL=ALL, REINSTALLMODE=a): Wine's msiexec /f hands the
+    # package's path to MsiReinstallProduct, which takes a product code.
+    repair = ["/i", package, "REINSTALL=ALL", "REINSTALLMODE=a", "/qn"]
+    for options in (["/i", package, "/qn"], repair, ["/x", package, "/qn"], ["/i", package, "/qb"],
+                    ["/x", package, "/qn"]):
+        if options is repair:  # which writes the link again
+            os.remove(os.path.join(folders[1], CALENDAR + ".lnk"))
+        code, trace = prefix.call(["msiexec"] + options, "msiexec", debug="+msgbox",
+                                  dismiss=False)
+        assert code == 0 and wine.message_box_texts(trace) == [], (options, code, trace[-2000:])
+        installed(options[0] != "/x")
+    other = build_msi(prefix, args, "other.msi", "Other Soft")
+    code, trace = prefix.call(["msiexec", "/i", other, "/qn"], "msiexec", debug="+msgbox")
+    assert code == 0 and [text.split("\n")[0] for text in wine.message_box_texts(trace)] == [
+        "\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u30d1\u30b9\u304c\u898b\u3064\u304b\u308a\u307e"
+        "\u305b\u3093\u3067\u3057\u305f\u3002"], (code, trace[-2000:])
+    code, _ = prefix.call(["msiexec", "/x", other, "/qn"], "msiexec")
+    assert code == 0
 
 
 def make_prefix(args, display, user):
@@ -394,6 +471,14 @@ def run_all(args, display):
                       "uninstaller" % (time.monotonic() - started), flush=True)
             except Exception:
                 problems.append("installer life cycle:\n" + traceback.format_exc())
+        if args.msi and args.wine != "wine64":  # the package is x86
+            started = time.monotonic()
+            try:
+                run_msi_life_cycle(prefixes[None], prefixes[None].user_folders(), args)
+                print("ok      %5.1f s  MSI package: its tables, install (/qn, /qb), repair, "
+                      "removal, a warning waited for" % (time.monotonic() - started), flush=True)
+            except Exception:
+                problems.append("MSI life cycle:\n" + traceback.format_exc())
     finally:
         for prefix in prefixes.values():
             prefix.close()
@@ -411,6 +496,8 @@ def main():
                         "built from it (.exe): also runs its life cycle")
     parser.add_argument("-k", default="", help="run only the cases whose name holds this text")
     parser.add_argument("--program", help="the FinishSetup.exe to test, if not the build's")
+    parser.add_argument("--msi", help="also the MSI package's life cycle: calendar-msi.sh to "
+                        "build it, or a built calendar.msi")
     parser.add_argument("--keep-uninstaller", help="where to copy the Uninstall.exe installed")
     parser.add_argument("--time-limit", type=int, help="seconds before the run stops, failing")
     args = parser.parse_args()

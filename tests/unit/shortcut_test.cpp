@@ -285,49 +285,6 @@ INSTANTIATE_TEST_SUITE_P(
         CodePageCase{"CaptionInUtf8", 65001, "u", "Caf\xc3\xa9", false, "", "Caf\u00e9"}),
     [](const ::testing::TestParamInfo<CodePageCase>& info) { return info.param.name; });
 
-// A file already at the link path is replaced only when its long name is the link's name:
-// under an 8.3 alias ("CALEND~1.lnk") stands another file, which stays as the user had it.
-struct StandingCase {
-    const char* name;
-    std::string app;
-    std::string file;       // in Startup before the run
-    std::string shortName;  // the file's 8.3 alias; empty: none
-    int result;
-    const char* failing = nullptr;
-};
-
-class StandingFileTest : public ShortcutTest, public ::testing::WithParamInterface<StandingCase> {};
-
-TEST_P(StandingFileTest, ReplacesOnlyAFileOfTheLinksName)
-{
-    const StandingCase& c = GetParam();
-    UseNames(c.app);
-    sim::SetRegistryValue("SOFTWARE\\Firm\\" + c.app, "InstallPath", kRegSz, "C:\\Cal");
-    std::string file = directory + "/Startup/" + c.file;
-    std::filesystem::create_directories(directory + "/Startup");
-    WriteFile(file, "the user's");
-    if (!c.shortName.empty()) sim::SetShortName(file, c.shortName);
-    if (c.failing != nullptr) sim::FailCallNamed(c.failing);
-    EXPECT_EQ(PlaceShortcut(kStartupFolder), c.result);
-    EXPECT_EQ(sim::ReadSavedLink(file),
-              c.result == 0
-                  ? "target=C:\\Cal\\calendar.exe\nworkdir=C:\\Cal\ndescription=" + c.app + "\n"
-                  : "the user's");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory + "/Startup"), {}), 1);
-    ExpectWarnings(
-        c.result == 0 ? std::vector<std::string>{} : std::vector<std::string>{kShortcutWarning},
-        c.app);
-    ExpectNothingLeftOpen();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, StandingFileTest,
-    ::testing::Values(
-        StandingCase{"AnotherFilesShortName", "CALEND~1", "Calendar notes.lnk", "CALEND~1.LNK", -1},
-        StandingCase{"ItsOwnNameInOtherCase", "App", "app.lnk", "", 0},
-        StandingCase{"LongNameUnreadable", "App", "App.lnk", "", -1, "GetLongPathNameW"}),
-    [](const ::testing::TestParamInfo<StandingCase>& info) { return info.param.name; });
-
 // The application's name is the link's file name only when it is one plain file name: Windows
 // opens a device for "NUL.lnk", writes "Cal: Pro.lnk" as a stream of a file "Cal", and
 // "..\..\Cal" leaves the folder. A refused name: the shortcut warning, and no file anywhere.
@@ -337,6 +294,10 @@ struct LinkNameCase {
     std::string linkFile;  // UTF-8, in the Startup folder; empty: refused
     unsigned codePage = 932;
     const std::string* warning = &kShortcutWarning;
+    // A file of the user's in Startup before, and its 8.3 alias: replaced only when its long
+    // name is the link's name; under an alias ("CALEND~1.lnk") it stays as it was.
+    std::string existing = "", shortName = "";
+    const char* failing = nullptr;  // the call that fails
 };
 
 class LinkNameTest : public ShortcutTest, public ::testing::WithParamInterface<LinkNameCase> {};
@@ -349,13 +310,21 @@ TEST_P(LinkNameTest, WritesOnlyAPlainFileName)
     sim::SetSpecialFolder(kCsidlStartup, directory + "/a/b/Startup");
     UseNames(c.app);
     sim::SetRegistryValue("SOFTWARE\\Firm\\" + c.app, "InstallPath", kRegSz, "C:\\Cal");
+    std::string existing = directory + "/a/b/Startup/" + c.existing;
+    std::filesystem::create_directories(directory + "/a/b/Startup");
+    if (!c.existing.empty()) WriteFile(existing, "the user's");
+    if (!c.shortName.empty()) sim::SetShortName(existing, c.shortName);
+    if (c.failing != nullptr) sim::FailCallNamed(c.failing);
     bool refused = c.linkFile.empty();
     EXPECT_EQ(PlaceShortcut(kStartupFolder), refused ? -1 : 0);
     std::vector<std::string> files, expected;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(directory))
         if (!entry.is_directory()) files.push_back(entry.path().string().substr(directory.size()));
     if (!refused) expected.push_back("/a/b/Startup/" + c.linkFile);
+    if (!c.existing.empty() && c.existing != c.linkFile)
+        expected.push_back("/a/b/Startup/" + c.existing);
     EXPECT_EQ(files, expected);
+    EXPECT_EQ(sim::ReadSavedLink(existing) == "the user's", refused && !c.existing.empty());
     ExpectWarnings(refused ? std::vector<std::string>{*c.warning} : std::vector<std::string>{},
                    sim::ToUtf8(sim::ToWide(c.app, nullptr)));
     ExpectNothingLeftOpen();
@@ -381,5 +350,10 @@ INSTANTIATE_TEST_SUITE_P(
         LinkNameCase{"Stream", "Cal: Pro", ""}, LinkNameCase{"ParentFolders", "..\\..\\Cal", ""},
         LinkNameCase{"Slash", "A/B", ""}, LinkNameCase{"Pipe", "A|B", ""},
         LinkNameCase{"Wildcard", "A*", ""}, LinkNameCase{"Quote", "A\"B", ""},
+        LinkNameCase{"AnotherFilesShortName", "CALEND~1", "", 932, &kShortcutWarning,
+                     "Calendar notes.lnk", "CALEND~1.LNK"},
+        LinkNameCase{"ItsOwnNameInOtherCase", "App", "app.lnk", 932, &kShortcutWarning, "app.lnk"},
+        LinkNameCase{"LongNameUnreadable", "App", "", 932, &kShortcutWarning, "App.lnk", "",
+                     "GetLongPathNameW"},
         LinkNameCase{"ControlCharacter", "A\tB", ""}),
     [](const ::testing::TestParamInfo<LinkNameCase>& info) { return info.param.name; });

@@ -206,15 +206,16 @@ std::string Undo(const std::vector<std::string>& f, std::string* what)
     }
     int view = f[0] == "key" && f.size() == 3 ? std::atoi(f[1].c_str()) : -1;
     if (view < 0 && (f[0] != "file" || f.size() != 2)) return "not a journal entry: " + f[0];
-    if (view >= 0 ? !ReadKey(path, view) : !FileExists(path)) return "";
+    // A file by its own name only: an 8.3 alias or a device name would reach another.
+    if (view >= 0 ? !ReadKey(path, view) : !IsFile(path)) return "";
     *what = (view >= 0 ? "HKLM\\" : "") + Utf8(path);
     if (view >= 0)
         return Unless(DeleteKey(path, view) == ERROR_SUCCESS || !ReadKey(path, view),
                       "cannot delete " + *what);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    for (int wait = 0; !DeleteFileW(path.c_str()) && FileExists(path) && wait < 100; ++wait)
+    for (int wait = 0; !DeleteFileW(path.c_str()) && IsFile(path) && wait < 100; ++wait)
         Sleep(100);  // a program the shell started may still be ending
-    return Unless(!FileExists(path), "cannot delete " + *what);
+    return Unless(!IsFile(path), "cannot delete " + *what);
 }
 
 // Undoes the journal, newest first; what could not be undone stays in it for the next run.

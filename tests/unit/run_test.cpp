@@ -44,8 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
                       GateCase{"TabsAndSpaces", "FinishSetup.exe \t  \t-normal", true},
                       GateCase{"Prefix", "FinishSetup.exe -norma", false},
                       GateCase{"Longer", "FinishSetup.exe -normally", false},
+                      // A tail of 128 bytes, one more than its buffer holds besides the zero.
                       GateCase{"TailLongerThanItsBuffer",
-                               "FinishSetup.exe -normal" + std::string(200, ' '), false},
+                               "FinishSetup.exe -normal" + std::string(121, ' '), false},
                       // The fold is ASCII only: a full-width letter is no 'n'.
                       GateCase{"NoCodePageFolding", "FinishSetup.exe -\x82\x8eormal", false},
                       // Code page 1252 has look-alikes only: '"' for the full-width quote of a

@@ -81,8 +81,6 @@ bool MakeFolders(const std::wstring& path);
 bool MakeOwnFolder(const std::wstring& path);
 bool IsOwnFolder(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
-// Names, not recursive: the files, or with folders too.
-std::vector<std::wstring> FilesIn(const std::wstring& folder, bool folders = false);
 std::wstring ParentOf(const std::wstring& path);
 
 #endif

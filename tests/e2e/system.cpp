@@ -352,22 +352,15 @@ bool MakeFolders(const std::wstring& path)
 
 void RemoveTree(const std::wstring& path)
 {
-    for (const std::wstring& name : FilesIn(path, true)) {
-        std::wstring child = path + L"\\" + name;
+    std::error_code error;  // listed first: the loop removes what it lists
+    std::vector<std::filesystem::directory_entry> entries(
+        std::filesystem::directory_iterator(path, error), {});
+    for (const auto& entry : entries) {
+        std::wstring child = path + L"\\" + entry.path().filename().wstring();
         bool link = GetFileAttributesW(child.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT;
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileW(child.c_str()) && !link) RemoveTree(child);  // never through a junction
         RemoveDirectoryW(child.c_str());
     }
     RemoveDirectoryW(path.c_str());
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder, bool folders)
-{
-    std::vector<std::wstring> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-        if (folders || !entry.is_directory(error)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }

@@ -172,6 +172,20 @@ void StoreValue(const std::string& keyPath, const std::u16string& valueName, Dwo
     }
 }
 
+// The value at index of the key behind the handle, for the enumerations; what they answer
+// before they look at it otherwise.
+Status ValueAt(const std::string& call, KeyHandle key, Dword index, const StoredValue** value)
+{
+    bool failed = sim::EnterCall(call + "(" + std::to_string(index) + ")");
+    const OpenKey* open = Lookup(key);
+    if (open == nullptr) return kErrorInvalidHandle;
+    if (failed) return kErrorInternal;
+    auto found = keys.find(open->path);
+    if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
+    *value = &found->second.values[index];
+    return kErrorSuccess;
+}
+
 }  // namespace
 
 namespace sim {
@@ -292,13 +306,10 @@ Status RegOpenKeyExA(KeyHandle parent, const char* subkey, Dword, Dword access, 
 Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dword* type,
                      unsigned char* data, Dword* dataSize)
 {
-    bool failed = sim::EnterCall("RegEnumValueA(" + std::to_string(index) + ")");
-    const OpenKey* open = Lookup(key);
-    if (open == nullptr) return kErrorInvalidHandle;
-    if (failed) return kErrorInternal;
-    auto found = keys.find(open->path);
-    if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
-    const StoredValue& value = found->second.values[index];
+    const StoredValue* at = nullptr;
+    Status status = ValueAt("RegEnumValueA", key, index, &at);
+    if (status != kErrorSuccess) return status;
+    const StoredValue& value = *at;
     std::string valueName = sim::ToAnsi(value.name, nullptr);  // best fit, as Windows converts
     *type = value.type;
     std::string ansi = AnsiFromStored(value.type, value.data);
@@ -332,13 +343,10 @@ Status RegEnumValueA(KeyHandle key, Dword index, char* name, Dword* nameSize, Dw
 // The name as stored; a buffer too small for it and its zero: ERROR_MORE_DATA.
 Status RegEnumValueW(KeyHandle key, Dword index, char16_t* name, Dword* nameSize)
 {
-    bool failed = sim::EnterCall("RegEnumValueW(" + std::to_string(index) + ")");
-    const OpenKey* open = Lookup(key);
-    if (open == nullptr) return kErrorInvalidHandle;
-    if (failed) return kErrorInternal;
-    auto found = keys.find(open->path);
-    if (found == keys.end() || index >= found->second.values.size()) return kErrorNoMoreItems;
-    const std::u16string& stored = found->second.values[index].name;
+    const StoredValue* value = nullptr;
+    Status status = ValueAt("RegEnumValueW", key, index, &value);
+    if (status != kErrorSuccess) return status;
+    const std::u16string& stored = value->name;
     if (stored.size() >= *nameSize) return kErrorMoreData;
     std::copy(stored.begin(), stored.end(), name);
     name[stored.size()] = 0;

@@ -463,22 +463,18 @@ def run_all(args, display):
             pass_lines, pass_problems = run_pass(prefixes[each.user], each, args)
             lines += pass_lines
             problems += pass_problems
-        if args.installer:
-            started = time.monotonic()
-            try:
-                run_installer_life_cycle(prefixes[None], prefixes[None].user_folders(), args)
-                print("ok      %5.1f s  installer: silent install, then removal through Wine's "
-                      "uninstaller" % (time.monotonic() - started), flush=True)
-            except Exception:
-                problems.append("installer life cycle:\n" + traceback.format_exc())
+        life_cycles = [(run_installer_life_cycle, "installer: silent install, then removal "
+                        "through Wine's uninstaller")] if args.installer else []
         if args.msi and args.wine != "wine64":  # the package is x86
+            life_cycles.append((run_msi_life_cycle, "MSI package: its tables, install (/qn, "
+                                "/qb), repair, removal, a warning waited for"))
+        for life_cycle, title in life_cycles:
             started = time.monotonic()
             try:
-                run_msi_life_cycle(prefixes[None], prefixes[None].user_folders(), args)
-                print("ok      %5.1f s  MSI package: its tables, install (/qn, /qb), repair, "
-                      "removal, a warning waited for" % (time.monotonic() - started), flush=True)
+                life_cycle(prefixes[None], prefixes[None].user_folders(), args)
+                print("ok      %5.1f s  %s" % (time.monotonic() - started, title), flush=True)
             except Exception:
-                problems.append("MSI life cycle:\n" + traceback.format_exc())
+                problems.append("%s:\n%s" % (title.split(":")[0], traceback.format_exc()))
     finally:
         for prefix in prefixes.values():
             prefix.close()

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -576,6 +577,32 @@ bool Selected(const Case& c, const Options& options)
            });
 }
 
+// Ends what still runs from the folder: a program that a stopped run started in the moment
+// before it joined the run's job (Job) would hold its exe there. Only the run's copies can be
+// there (MakeOwnFolder).
+void EndProgramsIn(const std::wstring& folder)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                        entry.th32ProcessID);
+        wchar_t image[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        if (process != nullptr && entry.th32ProcessID != GetCurrentProcessId() &&
+            QueryFullProcessImageNameW(process, 0, image, &size) &&
+            CompareStringOrdinal(image, static_cast<int>(folder.size()) + 1,
+                                 (folder + L"\\").c_str(), -1, TRUE) == CSTR_EQUAL &&
+            TerminateProcess(process, 1))
+            WaitForSingleObject(process, 10000);
+        if (process != nullptr) CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
 // Removes a folder of the run's own; one a user made (and could have filled with a journal of
 // their choosing, or a junction into the system) is left to the user.
 bool RemoveOwnFolder(const std::wstring& folder)
@@ -593,7 +620,9 @@ bool RemoveOwnFolder(const std::wstring& folder)
 bool Recover()
 {
     std::vector<std::string> restored;
-    std::string failures = IsOwnFolder(places.root) ? Replay(&restored) : "";
+    bool own = IsOwnFolder(places.root);
+    if (own) EndProgramsIn(places.root);
+    std::string failures = own ? Replay(&restored) : "";
     for (const std::string& what : restored) Say("restored what a stopped run left: " + what);
     if (!failures.empty()) Say("cannot restore what a stopped run left: " + failures);
     return failures.empty() && RemoveOwnFolder(places.root);

@@ -1,13 +1,11 @@
 // e2e.exe [--only TEXT[,TEXT...] | --case NAME...] [--details FOLDER] [--wine-as-root]
 //         [--require-code-page-932] PATH\FinishSetup.exe        or: e2e.exe --restore
 // Runs each case of the table against FinishSetup.exe inside the Windows it runs on, and undoes
-// what each case changed (Journal); where the code page is not 932, the cases that need it run
-// again in copies of e2e.exe and the program whose manifests ask for it. The exit code counts
-// the failures, and one more when the run is not elevated or fewer cases passed than the
-// platform allows. --only: the cases whose names hold a text; --details: where to keep what the
-// Wine runner cross-checks (Report); --require-code-page-932: those cases must run here;
-// --restore: only undo what a run that was stopped left. e2e.exe --probe IN OUT is the Wine
-// runner's helper (probe.cpp).
+// what each case changed (Journal); the cases that need code page 932 where the system's is
+// another run again in copies of e2e.exe and the program whose manifests ask for it. The exit
+// code counts the failures, and one more when the run is not elevated or fewer cases passed than
+// the platform allows. --details: what the Wine runner cross-checks (Report); --restore: only
+// undo what a stopped run left. e2e.exe --probe IN OUT is the Wine runner's helper (probe.cpp).
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -72,15 +70,11 @@ bool IsWow64()
 // where Windows virtualizes the registry for a 32-bit process.
 bool IsElevated()
 {
-    HANDLE token;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    bool elevated =
-        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-        elevation.TokenIsElevated;
-    CloseHandle(token);
-    return elevated;
+    return GetTokenInformation(GetCurrentProcessToken(), TokenElevation, &elevation,
+                               sizeof elevation, &size) &&
+           elevation.TokenIsElevated;
 }
 
 std::wstring SelfPath()
@@ -655,10 +649,8 @@ bool ParseOptions(int count, wchar_t** args, Options* options)
             for (std::wstring text; std::getline(list, text, L',');) options->only.push_back(text);
         } else if (arg == L"--case" && value) {
             options->cases.push_back(args[++i]);
-        } else if (arg == L"--details" && value) {
-            options->details = args[++i];
-        } else if (arg == L"--sub-report" && value) {
-            options->subReport = args[++i];
+        } else if ((arg == L"--details" || arg == L"--sub-report") && value) {
+            (arg == L"--details" ? options->details : options->subReport) = args[++i];
         } else if (arg == L"--wine-as-root" || arg == L"--require-code-page-932" ||
                    arg == L"--restore") {
             (arg == L"--restore"        ? options->restore
@@ -686,10 +678,8 @@ std::vector<std::wstring> RunSelected(const Options& options, bool elevated, boo
     for (const Case& c : MakeCases()) {
         ++index;
         if (!Selected(c, options)) continue;
-        Unmet unmet = elevated ? Check(c)
-                               : Unmet{Skip::MachineInUse,
-                                       "needs an elevated run, to "
-                                       "write under HKEY_LOCAL_MACHINE"};
+        Unmet unmet =
+            elevated ? Check(c) : Unmet{Skip::MachineInUse, "needs an elevated run, to write HKLM"};
         bool by932 = unmet.kind == Skip::CodePage && (c.codePage == 0 || c.codePage == 932);
         if (by932 && byManifest) {
             need932.push_back(FromUtf8(c.name));

@@ -139,17 +139,14 @@ bool IsOwnFolder(const std::wstring& path)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    HANDLE token = nullptr;
     BYTE user[128] = {};
     DWORD size = 0;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    bool own = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+    bool own = GetTokenInformation(GetCurrentProcessToken(), TokenUser, user, sizeof user, &size) &&
                GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                      &owner, nullptr, nullptr, nullptr, &descriptor) == 0 &&
                (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
                 IsWellKnownSid(owner, WinLocalSystemSid) ||
                 EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
-    CloseHandle(token);
     LocalFree(descriptor);
     return own;
 }

@@ -1,29 +1,27 @@
+#include <algorithm>
 #include <cstdlib>
 
 #include "e2e.h"
 
 namespace {
 
+// Each conversion in one call, into room for the longest result: a UTF-16 unit takes at most
+// three bytes in UTF-8 or a code page, and a byte at most one unit.
 std::string Encode(const std::wstring& text, UINT codePage)
 {
-    int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string bytes(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
-                            size, nullptr, nullptr);
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(
+        std::max(0, WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), bytes.data(),
+                                        int(bytes.size()), nullptr, nullptr)));
     return bytes;
 }
 
 std::wstring Decode(const std::string& bytes, UINT codePage)
 {
-    int size =
-        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring wide(size > 0 ? size : 0, L'\0');
-    if (size > 0)
-        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0],
-                            size);
-    return wide;
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(std::max(0, MultiByteToWideChar(codePage, 0, bytes.data(), int(bytes.size()),
+                                                text.data(), int(text.size()))));
+    return text;
 }
 
 }  // namespace

@@ -142,11 +142,9 @@ def build_installer(prefix, args):
     if args.installer.endswith(".exe"):
         shutil.copy(args.installer, prefix.unix_path(SETUP))
         return
-    stand_in = os.path.join(prefix.root, "calendar.exe")
-    Path(stand_in).write_text("a stand-in for the calendar application\n")
     subprocess.run(["makensis", "-V2", "-DTARGET=" + MODES[args.wine].installer_target,
                     "-DFINISHSETUP_EXE=" + os.path.abspath(prefix.program),
-                    "-DCALENDAR_EXE=" + stand_in, "-DOUTFILE=" + prefix.unix_path(SETUP),
+                    "-DCALENDAR_EXE=" + prefix.stand_in, "-DOUTFILE=" + prefix.unix_path(SETUP),
                     args.installer], check=True, stdin=subprocess.DEVNULL)
 
 
@@ -214,10 +212,8 @@ def build_msi(prefix, args, name, company=CALENDAR_COMPANY):
     if args.msi.endswith(".msi") and company == CALENDAR_COMPANY:
         shutil.copy(args.msi, prefix.unix_path(path))
     else:
-        stand_in = os.path.join(prefix.root, "calendar.exe")
-        Path(stand_in).write_text("a stand-in for the calendar application\n")
         subprocess.run(["bash", MSI_SCRIPT, prefix.unix_path(path),
-                        os.path.join(prefix.drive_c, "FinishSetup.exe"), stand_in],
+                        os.path.join(prefix.drive_c, "FinishSetup.exe"), prefix.stand_in],
                        env=dict(os.environ, SETTINGS_COMPANY=company), check=True)
     return path
 
@@ -279,6 +275,8 @@ def make_prefix(args, display, user):
         prefix.wine.description, program, user or "the environment's",
         time.monotonic() - started), flush=True)
     shutil.copy(program, os.path.join(prefix.drive_c, "FinishSetup.exe"))
+    prefix.stand_in = os.path.join(prefix.root, "calendar.exe")  # what the installers ship
+    Path(prefix.stand_in).write_text("a stand-in for the calendar application\n")
     return prefix
 
 
@@ -302,21 +300,20 @@ def traces_left(prefix, args):
 DESKTOP_FAILED = "The explorer process failed to start"
 
 
-def report_path(prefix):
-    return os.path.join(prefix.root, "e2e.out")
+def call_e2e(prefix, each, args, options, during, out="e2e.out"):
+    """e2e.exe with the pass's locale and options, its report into out; answers its boxes."""
+    env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
+    options = list(each.options) + options + (["--wine-as-root"] if os.geteuid() == 0 else [])
+    return prefix.call(["C:\\e2e.exe"] + options + ["C:\\FinishSetup.exe"], out, each.debug,
+                       dismiss=False, timeout=MODES[args.wine].timeout, env=env,
+                       stdout=os.path.join(prefix.root, out), during=during)
 
 
 def run_e2e(prefix, each, args, selection, during=None):
     """e2e.exe over the cases selected; returns its exit code, report, details and Wine's trace,
     and the problems that the cross-checks found."""
-    env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
-    options = ["--details", DETAILS] + list(each.options) + selection
-    options += ["--wine-as-root"] if os.geteuid() == 0 else []
-    code, trace = prefix.call(["C:\\e2e.exe"] + options + ["C:\\FinishSetup.exe"], "e2e",
-                              each.debug, dismiss=False,  # e2e.exe answers the boxes itself
-                              timeout=MODES[args.wine].timeout, env=env,
-                              stdout=report_path(prefix), during=during)
-    report = Path(report_path(prefix)).read_bytes().decode("utf-8", "replace")
+    code, trace = call_e2e(prefix, each, args, ["--details", DETAILS] + selection, during)
+    report = Path(os.path.join(prefix.root, "e2e.out")).read_bytes().decode("utf-8", "replace")
     problems = [] if report.rstrip().endswith("skipped") else ["e2e.exe did not finish: %s"
                                                                  % trace[-3000:]]
     details_file = Path(prefix.unix_path(DETAILS + "\\details.txt"))
@@ -366,7 +363,7 @@ def profile_in_use(prefix):
 
     def watch(_):
         missing.update(os.path.basename(path) for path in own if not os.path.exists(path))
-        report = Path(report_path(prefix))
+        report = Path(os.path.join(prefix.root, "e2e.out"))
         if not made and report.exists() and re.search(r"^(ok|FAILED) ", report.read_text(), re.M):
             Path(saved).write_text("saved by the user while the cases ran\n")
             made.append(saved)
@@ -393,7 +390,7 @@ def profile_in_use(prefix):
 KILLED_CASE = "no install path: one warning, Startup folder still made, entry left alone"
 
 
-def kill_mid_case(prefix, each, watch):
+def kill_mid_case(prefix, each, args, watch):
     """e2e.exe killed (SIGKILL), as a closed console or a runner's time limit stops it, while a
     case has the Startup folder pointed elsewhere: the next run must undo what it left."""
     journal = Path(prefix.unix_path("C:\\FinishSetupE2E\\journal.txt"))
@@ -402,10 +399,7 @@ def kill_mid_case(prefix, each, watch):
         watch(process)
         if journal.exists() and "\nstartup " in "\n" + journal.read_text():
             process.kill()
-    env = {"LC_ALL": each.locale, "LANG": each.locale} if each.locale else None
-    code, trace = prefix.call(["C:\\e2e.exe", "--case", KILLED_CASE, "C:\\FinishSetup.exe"],
-                              "killed", dismiss=False, env=env, during=kill,
-                              stdout=os.path.join(prefix.root, "killed.out"))
+    code, _ = call_e2e(prefix, each, args, ["--case", KILLED_CASE], kill, "killed.out")
     return [] if code == -signal.SIGKILL else ["e2e.exe was not killed mid-case: %d" % code]
 
 
@@ -414,7 +408,7 @@ def run_pass(prefix, each, args):
     before = traces_left(prefix, args)
     watch, check = profile_in_use(prefix) if each.in_use else (None, None)
     started = time.monotonic()
-    killed = kill_mid_case(prefix, each, watch) if each.in_use else []
+    killed = kill_mid_case(prefix, each, args, watch) if each.in_use else []
     selection = list(each.selection or (("--only", args.k) if args.k else ()))
     failures, report, details, trace, problems = run_e2e(prefix, each, args, selection, watch)
     problems += killed

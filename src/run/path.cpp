@@ -20,6 +20,14 @@ const char* FindLastPathSeparator(const char* text)
     return last;
 }
 
+const char16_t* LastPathName(const char16_t* path)
+{
+    const char16_t* name = path;
+    for (const char16_t* at = path; *at != 0; ++at)
+        if (*at == u'\\' || *at == u'/') name = at + 1;
+    return name;
+}
+
 int EndsWithBackslash(const char* text)
 {
     const char* end = text;

@@ -11,6 +11,10 @@ int IsPathSeparator(const char* position);
 // The last separator in text, or nullptr when it has none.
 const char* FindLastPathSeparator(const char* text);
 
+// The name after the last separator ('\\' or '/') of a UTF-16 path, where no unit of another
+// character equals one; the whole path when it has none.
+const char16_t* LastPathName(const char16_t* path);
+
 // 1 when the last character of text is a single-byte '\\' (a slash does not count).
 int EndsWithBackslash(const char* text);
 

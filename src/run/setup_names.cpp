@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "run/code_page.h"
+#include "run/path.h"
 #include "run/text.h"
 
 char AppName[kSetupNameSize];
@@ -33,9 +34,7 @@ static int BuildSettingsPath(char16_t* path)
     std::memset(path, 0, kMaxPath * sizeof(char16_t));
     Dword length = os::GetModuleFileNameW(path, kMaxPath);
     if (length == 0 || length >= kMaxPath) return 0;
-    std::size_t folder = 0;
-    for (std::size_t at = 0; at < length; ++at)
-        if (path[at] == u'\\' || path[at] == u'/') folder = at + 1;
+    std::size_t folder = static_cast<std::size_t>(LastPathName(path) - path);
     if (folder == 0 || folder + sizeof kSettingsFileName / sizeof(char16_t) > kMaxPath) return 0;
     std::memcpy(path + folder, kSettingsFileName, sizeof kSettingsFileName);
     return 1;

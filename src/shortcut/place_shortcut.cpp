@@ -90,14 +90,6 @@ static int ComposeLinkPath(char16_t* linkPath, int shortcutFolder)
            IsPlainFileName(linkPath + used + 1, static_cast<std::size_t>(units - kAroundName));
 }
 
-static const char16_t* LastName(const char16_t* path)
-{
-    const char16_t* name = path;
-    for (const char16_t* at = path; *at != 0; ++at)
-        if (*at == u'\\') name = at + 1;
-    return name;
-}
-
 // On NTFS with short names (the system volume's default), a file also answers to its 8.3
 // alias: CreateFile on "CALEND~1.lnk" opens "Calendar notes.lnk", and the save would overwrite
 // the user's file. A file that stands at the link path is the link's own only when its long
@@ -109,7 +101,8 @@ static int IsLinkPathOurs(const char16_t* linkPath)
     char16_t longPath[kMaxPath];
     Dword units = os::GetLongPathNameW(linkPath, longPath, kMaxPath);
     if (units == 0 || units >= kMaxPath) return 0;
-    return os::CompareStringOrdinal(LastName(linkPath), LastName(longPath), 1) == kCstrEqual;
+    return os::CompareStringOrdinal(LastPathName(linkPath), LastPathName(longPath), 1) ==
+           kCstrEqual;
 }
 
 int PlaceShortcut(int shortcutFolder)

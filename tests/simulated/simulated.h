@@ -27,6 +27,9 @@ std::string ToUtf8(const std::u16string& wide);
 std::u16string FromUtf16Bytes(const std::string& bytes);
 std::string ToUtf16Bytes(const std::u16string& units);
 std::u16string FromUtf8(const std::string& utf8);
+// A unit's upper case as Windows' table gives it, for file and registry names compared without
+// case, for the letters the tests use: ASCII, Latin-1 and the full-width Latin letters.
+char16_t UpperUnit(char16_t unit);
 
 // The command line as typed in the code page, or in UTF-16 (which the code page may not hold).
 void SetCommandLine(const std::string& commandLine);
@@ -89,7 +92,7 @@ void OverReportAfterNameOverflow(bool overReporting);
 // that does not exist fails the save.
 void SetSpecialFolder(int csidl, const std::string& path);
 // The file at path (a host path) also answers to shortName in its folder, as an NTFS file to
-// its 8.3 alias; file names are found without ASCII case, as on Windows.
+// its 8.3 alias; file names are found without case, as on Windows.
 void SetShortName(const std::string& path, const std::string& shortName);
 void SetCoInitializeResult(HResult result);
 // The save's result when it would succeed: S_FALSE, say, instead of S_OK.

@@ -142,13 +142,11 @@ std::string AnsiFromStored(Dword type, const std::string& stored)
     return sim::ToAnsi(sim::FromUtf16Bytes(stored), nullptr);
 }
 
-// Value names compare without case; letters outside ASCII play no part in the tests.
-std::u16string FoldedName(const std::u16string& name)
+// Value names compare without case, by the same table as file names.
+std::u16string FoldedName(std::u16string name)
 {
-    std::u16string folded = name;
-    for (char16_t& unit : folded)
-        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-    return folded;
+    for (char16_t& unit : name) unit = sim::UpperUnit(unit);
+    return name;
 }
 
 // A name the ANSI calls give: converted with the code page, up to its zero.
@@ -209,7 +207,7 @@ void SetRegistryValue(const std::string& keyPath, const std::string& name, Dword
 void SetRegistryValueW(const std::string& keyPath, const std::string& name, Dword type,
                        const std::u16string& data)
 {
-    StoreValue(keyPath, WideName(name), type, sim::ToUtf16Bytes(data));
+    SetRegistryValueW(keyPath, WideName(name), type, data);
 }
 
 void SetRegistryValueW(const std::string& keyPath, const std::u16string& name, Dword type,

@@ -32,11 +32,12 @@ int liveReferences = 0;
 bool windowStationVisible = true;
 std::map<std::string, std::string> shortNames;  // folder/ALIAS (host, UTF-8) to the long path
 
-std::string UpperAscii(std::string text)
+// A host file name (UTF-8) in upper case, as Windows compares names.
+std::string UpperName(const std::string& name)
 {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
+    std::u16string units = sim::FromUtf8(name);
+    for (char16_t& unit : units) unit = sim::UpperUnit(unit);
+    return sim::ToUtf8(units);
 }
 
 // A Windows path as the host names it: UTF-8, '/' for '\\'.
@@ -52,12 +53,12 @@ std::string HostPath(const char16_t* path)
 std::string Resolve(const std::string& path)
 {
     std::size_t slash = path.rfind('/');
-    std::string folder = path.substr(0, slash), name = UpperAscii(path.substr(slash + 1));
+    std::string folder = path.substr(0, slash), name = UpperName(path.substr(slash + 1));
     auto alias = shortNames.find(folder + "/" + name);
     if (alias != shortNames.end()) return alias->second;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-        if (UpperAscii(entry.path().filename().string()) == name) return entry.path().string();
+        if (UpperName(entry.path().filename().string()) == name) return entry.path().string();
     return path;
 }
 
@@ -96,7 +97,7 @@ void ResetShell()
 
 void SetShortName(const std::string& path, const std::string& shortName)
 {
-    shortNames[path.substr(0, path.rfind('/') + 1) + UpperAscii(shortName)] = path;
+    shortNames[path.substr(0, path.rfind('/') + 1) + UpperName(shortName)] = path;
 }
 
 void SetWindowStationVisible(bool visible)
@@ -269,22 +270,12 @@ Dword GetLongPathNameW(const char16_t* path, char16_t* longPath, Dword size)
     return static_cast<Dword>(result.size());
 }
 
-// Upper case as NTFS's table gives it, for the letters the tests use: ASCII, Latin-1 and the
-// full-width Latin letters.
-static char16_t UpperUnit(char16_t unit)
-{
-    if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7))
-        return static_cast<char16_t>(unit - 0x20);
-    if (unit >= 0xFF41 && unit <= 0xFF5A) return static_cast<char16_t>(unit - 0x20);
-    return unit;
-}
-
 int CompareStringOrdinal(const char16_t* left, const char16_t* right, int ignoreCase)
 {
     sim::Record("CompareStringOrdinal");
     for (;; ++left, ++right) {
-        char16_t a = ignoreCase ? UpperUnit(*left) : *left;
-        char16_t b = ignoreCase ? UpperUnit(*right) : *right;
+        char16_t a = ignoreCase ? sim::UpperUnit(*left) : *left;
+        char16_t b = ignoreCase ? sim::UpperUnit(*right) : *right;
         if (a != b) return a < b ? 1 : 3;  // CSTR_LESS_THAN, CSTR_GREATER_THAN
         if (a == 0) return kCstrEqual;
     }

@@ -58,6 +58,14 @@ char BestFit(char16_t unit)
 
 namespace sim {
 
+char16_t UpperUnit(char16_t unit)
+{
+    if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7))
+        return static_cast<char16_t>(unit - 0x20);
+    if (unit >= 0xFF41 && unit <= 0xFF5A) return static_cast<char16_t>(unit - 0x20);
+    return unit;
+}
+
 std::u16string FromUtf16Bytes(const std::string& bytes)
 {
     std::u16string units;

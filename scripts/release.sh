@@ -37,9 +37,10 @@ fi
     die "SOURCE_DATE_EPOCH must be a whole number of seconds since 1970, not $SOURCE_DATE_EPOCH"
 if [ -e "$dist" ] || [ -L "$dist" ]; then
     [ -d "$dist" ] && [ ! -L "$dist" ] || die "$dist is not a folder"
-    other=$(find "$dist" -mindepth 1 -maxdepth 1 \( ! -type f -o ! \( -name "${own[0]}" \
-        -o -name "${own[1]}" -o -name "${own[2]}" -o -name "${own[3]}" \) \) -printf '%f\n' |
-        head -n 1)
+    names=()
+    for file in "${own[@]}"; do names+=(-o -name "$file"); done
+    other=$(find "$dist" -mindepth 1 -maxdepth 1 \( ! -type f -o ! \( "${names[@]:1}" \) \) \
+        -printf '%f\n' | head -n 1)
     [ -z "$other" ] || die "$dist holds $other: the release goes into a new or empty folder"
 fi
 signing=()

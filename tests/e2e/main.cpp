@@ -119,9 +119,14 @@ void SayPlatform(bool elevated, bool say)
         "\nwine: " + (onWine ? wineVersion() : "no"));
 }
 
+// Where each recorder started appends its line (RecordStart).
+std::wstring StartedPath()
+{
+    return places.root + L"\\started.txt";
+}
+
 bool SetUpPlaces(const std::wstring& program)
 {
-    places.root = OwnFolder(L"FinishSetupE2E");
     places.program = places.root + L"\\Cal Setup";
     places.elsewhere = places.root + L"\\elsewhere";
     places.cafe = places.root + L"\\Caf\u00e9 Setup";
@@ -137,7 +142,7 @@ bool SetUpPlaces(const std::wstring& program)
     for (const std::wstring& folder : {places.elsewhere, places.lookAlike})
         WriteBytes(folder + L"\\ImInitial",
                    "[SYS]\r\nApplicationName=Wrong\r\nCRCompany=Wrong\r\n");
-    SetEnvironmentVariableW(kStartedVariable, (places.root + L"\\started.txt").c_str());
+    SetEnvironmentVariableW(kStartedVariable, StartedPath().c_str());
     // The alias the file system gives a file of that name (Windows "CALEND~1.LNK" where 8.3
     // names are made, Wine a hashed "CALE~C4B.LNK"), which the same name in Startup gets too.
     std::wstring file = places.root + L"\\" + kUserFile;
@@ -160,6 +165,20 @@ std::string Unless(bool done, const std::string& failure)
 // to redirect one and every new process reads.
 const wchar_t* const kShellFolders =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// Sets the user's Startup value there (type 0: removes it); true when done.
+bool SetStartupValue(DWORD type, const void* data, DWORD size)
+{
+    return (type == 0 ? RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup")
+                      : RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup", type, data,
+                                        size)) == ERROR_SUCCESS;
+}
+
+// The link the program makes for app in folder.
+std::wstring LinkPath(const std::wstring& folder, const std::wstring& app)
+{
+    return folder + L"\\" + app + L".lnk";
+}
 
 // Every change the run makes to the machine is written here, in the run's own folder, before it
 // is made; Replay undoes them in reverse: after each case, on Ctrl+C or a closed console, and
@@ -193,10 +212,8 @@ std::string Undo(const std::vector<std::string>& f, std::string* what)
     std::wstring path = FromUtf8(FromHex(f.back()));
     if (f[0] == "startup" && f.size() == 3) {
         *what = "the user's Startup folder";
-        DWORD type = std::stoul(f[1]), size = static_cast<DWORD>(FromHex(f[2]).size());
-        return Unless((type == 0 ? RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup")
-                                 : RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup",
-                                                   type, FromHex(f[2]).data(), size)) == 0,
+        std::string data = FromHex(f[2]);
+        return Unless(SetStartupValue(std::stoul(f[1]), data.data(), DWORD(data.size())),
                       "cannot put back " + *what);
     }
     int view = f[0] == "key" && f.size() == 3 ? std::atoi(f[1].c_str()) : -1;
@@ -298,7 +315,7 @@ std::vector<std::wstring> LinkFiles(const std::wstring& app)
     std::vector<std::wstring> files;
     for (const std::wstring& folder : {places.startup, places.desktop}) {
         wchar_t full[MAX_PATH * 2] = {};
-        GetFullPathNameW((folder + L"\\" + app + L".lnk").c_str(), MAX_PATH * 2, full, nullptr);
+        GetFullPathNameW(LinkPath(folder, app).c_str(), MAX_PATH * 2, full, nullptr);
         std::wstring file = full;
         files.push_back(file.substr(0, file.find(L':', 2)));
     }
@@ -356,18 +373,16 @@ std::string RedirectStartup()
     return Change("startup " + std::to_string(type) + " " +
                       Hex(std::string(reinterpret_cast<char*>(was), size)),
                   [&] {
-                      return Unless(RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup",
-                                                    REG_EXPAND_SZ, path.c_str(),
-                                                    static_cast<DWORD>(path.size() * 2 + 2)) == 0,
-                                    "cannot point the Startup folder at " + Utf8(path));
+                      return Unless(
+                          SetStartupValue(REG_EXPAND_SZ, path.c_str(), DWORD(path.size() * 2 + 2)),
+                          "cannot point the Startup folder at " + Utf8(path));
                   });
 }
 
 std::vector<Started> TakeStarted()
 {
-    std::wstring record = places.root + L"\\started.txt";
-    std::istringstream lines(ReadBytes(record));
-    DeleteFileW(record.c_str());
+    std::istringstream lines(ReadBytes(StartedPath()));
+    DeleteFileW(StartedPath().c_str());
     std::vector<Started> starts;
     for (std::string module, cwd; lines >> module >> cwd;)
         starts.push_back({FromUtf8(FromHex(module)), FromUtf8(FromHex(cwd))});
@@ -390,8 +405,7 @@ void OpenLink(const std::wstring& link)
         CloseHandle(open.hProcess);
     }
     // The shell may hand the start to another process: wait for the record.
-    for (int wait = 0; wait < 600 && !FileExists(places.root + L"\\started.txt"); ++wait)
-        Sleep(100);
+    for (int wait = 0; wait < 600 && !FileExists(StartedPath()); ++wait) Sleep(100);
 }
 
 // What the Wine runner cross-checks: the case's code page, the program's process ids, the boxes
@@ -409,7 +423,7 @@ void Report(const Case& c, const Outcome& o, const Options& options, int index)
         if (!link || options.details.empty()) continue;
         std::wstring copy = options.details + L"\\" + std::to_wstring(index) +
                             (folder == places.startup ? L"-startup.lnk" : L"-desktop.lnk");
-        CopyFileW((folder + L"\\" + c.app + L".lnk").c_str(), copy.c_str(), FALSE);
+        CopyFileW(LinkPath(folder, c.app).c_str(), copy.c_str(), FALSE);
         lines += "\nlink " + Hex(Utf8(copy)) + " " + Hex(Utf8(link->target)) + " " +
                  Hex(Utf8(link->workingDirectory)) + " " + Hex(Utf8(link->description));
     }
@@ -442,8 +456,8 @@ std::string Judge(const Case& c, const Expected& e, const Outcome& o)
     if (!(o.entry == e.entry))
         return "uninstall entry:" + Describe(o.entry) + "; expected:" + Describe(e.entry);
     std::vector<std::wstring> made;
-    if (e.startup) made.push_back(places.startup + L"\\" + c.app + L".lnk");
-    if (e.desktop) made.push_back(places.desktop + L"\\" + c.app + L".lnk");
+    if (e.startup) made.push_back(LinkPath(places.startup, c.app));
+    if (e.desktop) made.push_back(LinkPath(places.desktop, c.app));
     std::sort(made.begin(), made.end());
     if (e.checkLinks && !(o.startup == e.startup && o.desktop == e.desktop))
         return "links: " + Describe(o.startup) + ", " + Describe(o.desktop) + "; expected " +
@@ -506,7 +520,7 @@ std::string Prepare(const Case& c, const std::wstring& program)
         failure += MakeFile(
             path, [](auto& p) { return MakeFolders(ParentOf(p)) && CopyExe(SelfPath(), p); });
     if (c.readOnlyLink)
-        failure += MakeFile(places.startup + L"\\" + c.app + L".lnk", [](auto& path) {
+        failure += MakeFile(LinkPath(places.startup, c.app), [](auto& path) {
             return SaveLink(path, OldLink()) &&
                    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
         });
@@ -536,8 +550,8 @@ Verdict RunCase(const Case& c, const Options& options, int index)
                                            60000));
         if (c.hidden) CloseHiddenDesktop();
         o.entry = ReadKey(c.entryKey.empty() ? EntryKey(c.app) : c.entryKey, c.entryView);
-        o.startup = ReadLink(places.startup + L"\\" + c.app + L".lnk");
-        o.desktop = ReadLink(places.desktop + L"\\" + c.app + L".lnk");
+        o.startup = ReadLink(LinkPath(places.startup, c.app));
+        o.desktop = ReadLink(LinkPath(places.desktop, c.app));
         o.startupFolderExists = FileExists(places.startup);
         for (const std::wstring& file : LinkFiles(c.app))
             if (IsFile(file)) o.newFiles.push_back(file);
@@ -550,7 +564,7 @@ Verdict RunCase(const Case& c, const Options& options, int index)
                                                v.data.size() / 2 - 1),
                                   L"", 60000);
         }
-        if (c.openStartupLink) OpenLink(places.startup + L"\\" + c.app + L".lnk");
+        if (c.openStartupLink) OpenLink(LinkPath(places.startup, c.app));
         o.started = TakeStarted();
         Report(c, o, options, index);
         verdict = Judge(c, o, options);

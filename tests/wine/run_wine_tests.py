@@ -149,14 +149,17 @@ def build_installer(prefix, args):
 
 
 def installed_calendar(prefix, folders, calendar_dir):
-    """What of the installation is there: keys (None when missing), files, shortcuts."""
+    """What of the installation is there: keys (None when missing), the names of all uninstall
+    entries, files, shortcuts."""
     keys = [product_key(CALENDAR, CALENDAR_COMPANY), entry_key(CALENDAR),
             SOFTWARE + CALENDAR_COMPANY]
-    lines, _ = prefix.probe([wine.key_command("dump", key) for key in keys])
+    lines, _ = prefix.probe([wine.key_command("dump", key) for key in keys] +
+                            [wine.key_command("subkeys", entry_key("").rstrip("\\"))])
+    entries = {wine.unhexed(name).decode() for name in lines.pop().split(" ")[1:]}
     files = [name for name in CALENDAR_FILES
              if os.path.exists(prefix.unix_path(calendar_dir + "\\" + name))]
     links = [wine.read_link(os.path.join(folder, CALENDAR + ".lnk")) for folder in folders]
-    return [wine.parse_dump(line) for line in lines], files, links
+    return [wine.parse_dump(line) for line in lines], entries, files, links
 
 
 def run_installer_life_cycle(prefix, folders, args):
@@ -166,7 +169,7 @@ def run_installer_life_cycle(prefix, folders, args):
     calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
     code, trace = prefix.call([SETUP, "/S"], "setup", debug="+msgbox")
     assert code == 0 and wine.message_box_texts(trace) == [], (code, trace[-2000:])
-    (product, entry, _), files, links = installed_calendar(prefix, folders, calendar_dir)
+    (product, entry, _), _, files, links = installed_calendar(prefix, folders, calendar_dir)
     assert product == [value("InstallPath", calendar_dir + "\0")], product
     assert entry == [value("DisplayName", CALENDAR + "\0"),
                      value("UninstallString", '"%s\\Uninstall.exe"\0' % calendar_dir)], entry
@@ -183,7 +186,7 @@ def run_installer_life_cycle(prefix, folders, args):
     # The uninstaller runs on from a copy of itself in the temporary folder: wait for it.
     deadline = time.monotonic() + prefix.wine.timeout
     while True:
-        keys, files, links = installed_calendar(prefix, folders, calendar_dir)
+        keys, _, files, links = installed_calendar(prefix, folders, calendar_dir)
         if keys == [None] * 3 and not files and links == [None] * 2:
             break
         assert time.monotonic() < deadline, (keys, files, links)
@@ -226,24 +229,20 @@ def run_msi_life_cycle(prefix, folders, args):
     package = build_msi(prefix, args, "calendar.msi")
     action = msi_table(prefix.unix_path(package), "CustomAction")["FinishSetup"]
     assert action[:3] == ["1106", "FinishSetupExe", "-normal"], action  # no NoImpersonate
-    sequence = {name: (row[0], int(row[1]))
-                for name, row in msi_table(prefix.unix_path(package), "InstallExecuteSequence").items()}
+    rows = msi_table(prefix.unix_path(package), "InstallExecuteSequence")
+    sequence = {name: (row[0], int(row[1])) for name, row in rows.items()}
     assert sequence["FinishSetup"][0] == 'NOT REMOVE~="ALL"', sequence["FinishSetup"]
     assert max(sequence[name][1] for name in ("InstallFiles", "WriteRegistryValues")) < \
         sequence["FinishSetup"][1] < sequence["InstallFinalize"][1], sequence
     calendar_dir = MODES[args.wine].program_files + "\\" + CALENDAR
-    uninstall = entry_key("").rstrip("\\")
 
     def installed(links):
-        lines, _ = prefix.probe([wine.key_command("dump", product_key(CALENDAR, CALENDAR_COMPANY)),
-                                 wine.key_command("subkeys", uninstall)])
-        assert wine.parse_dump(lines[0]) == (
-            [value("InstallPath", calendar_dir + "\\\0")] if links else None), lines[0]
-        entries = {wine.unhexed(name).decode() for name in lines[1].split(" ")[1:]}
-        assert CALENDAR not in entries and (MSI_CODE in entries) == bool(links), entries
+        (product, entry, _), entries, _, read = installed_calendar(prefix, folders, calendar_dir)
+        wanted = [value("InstallPath", calendar_dir + "\\\0")] if links else None
+        assert product == wanted, product
+        assert entry is None and (MSI_CODE in entries) == bool(links), entries
         target = link(calendar_dir + "\\calendar.exe", calendar_dir + "\\", CALENDAR)
-        assert [wine.read_link(os.path.join(folder, CALENDAR + ".lnk")) for folder in folders] \
-            == [target if links else None] * 2
+        assert read == [target if links else None] * 2, read
         assert not links or all([n for n in os.listdir(folder) if n.startswith(CALENDAR)] ==
                                 [CALENDAR + ".lnk"] for folder in folders)  # one link of each
 
